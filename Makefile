@@ -1,0 +1,39 @@
+# The two set-up commands of the README:
+#   make run    install what is missing, build, start the player
+#   make test   install what is missing, build, run every test headless
+# and, for developers:
+#   make bench  build and run every benchmark, printing their "figure ..." lines
+#   make build  configure and build only
+
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+# Qt WebEngine refuses to start as root unless its sandbox is off.
+ifeq ($(shell id -u),0)
+export QTWEBENGINE_DISABLE_SANDBOX := 1
+endif
+
+# Tests run on a virtual screen large enough for the 1280 x 720 window in full screen.
+XVFB := xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp"
+
+.PHONY: run test bench build deps clean
+
+deps:
+	@./scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/bin/dashcam-player
+
+test: build
+	cd $(BUILD_DIR) && ../scripts/with-test-services $(XVFB) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: build
+	cd $(BUILD_DIR) && ../scripts/with-test-services $(XVFB) ../scripts/run-benchmarks
+
+clean:
+	rm -rf $(BUILD_DIR)

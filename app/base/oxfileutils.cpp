@@ -1,0 +1,83 @@
+#include "oxfileutils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+// Creates the folder with any missing parents: on a fresh account even the data
+// location's parent (~/.local/share) may be missing, and a folder we cannot make
+// would silently lose the configuration and the playlist.
+void ensureDir(const QString &path)
+{
+    if (!QFileInfo(path).isDir())
+        QDir().mkpath(path);
+}
+
+QString folderIn(QStandardPaths::StandardLocation base, const QString &pattern)
+{
+    const QString basePath = QStandardPaths::writableLocation(base);
+    ensureDir(basePath);
+    const QString path = pattern.arg(basePath);
+    ensureDir(path);
+    return path;
+}
+
+} // namespace
+
+OxFileUtils::OxFileUtils(QObject *parent) : QObject(parent) {}
+
+QString OxFileUtils::cacheDir()
+{
+    return folderIn(QStandardPaths::TempLocation, QStringLiteral("%1/cache"));
+}
+
+QString OxFileUtils::configureDir()
+{
+    return folderIn(QStandardPaths::AppLocalDataLocation, QStringLiteral("%1/configure"));
+}
+
+QString OxFileUtils::playlistDir()
+{
+    return folderIn(QStandardPaths::AppLocalDataLocation, QStringLiteral("%1/playlist"));
+}
+
+QString OxFileUtils::captureDir()
+{
+    const QFileInfoList drives = QDir::drives();
+    if (drives.size() > 1) {
+        const QString player = QStringLiteral("%1/Player").arg(drives.at(1).absoluteFilePath());
+        ensureDir(player);
+        const QString path = QStringLiteral("%1/CAPTURE").arg(player);
+        ensureDir(path);
+        return path;
+    }
+    return folderIn(QStandardPaths::AppLocalDataLocation, QStringLiteral("%1/CAPTURE"));
+}
+
+void OxFileUtils::deleteRecursively(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        QFile::remove(path);
+        return;
+    }
+    if (info.isDir()) {
+        QDir dir(path);
+        const QStringList names =
+            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                          QDir::NoSort);
+        for (const QString &name : names)
+            deleteRecursively(QStringLiteral("%1/%2").arg(path, name));
+        dir.rmdir(path);
+    } else if (info.exists()) {
+        QFile::remove(path);
+    }
+}
+
+bool OxFileUtils::removeFile(const QString &path)
+{
+    return QFile::remove(path);
+}

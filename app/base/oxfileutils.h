@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The per-user folders the player keeps its files in. Every getter creates its
+// folder when missing and returns the path even when it could not be created: the
+// file operation that follows then fails on its own terms.
+class OxFileUtils : public QObject
+{
+    Q_OBJECT
+public:
+    explicit OxFileUtils(QObject *parent = nullptr);
+
+    QString cacheDir();     // thumbnails, under the temporary location
+    QString configureDir(); // configure.ini, under the data location
+    QString playlistDir();  // playlist files, under the data location
+    QString captureDir();   // screenshots
+
+    // Deletes a file, or a folder with everything below it (hidden entries too).
+    // Symbolic links are removed as links: nothing outside the tree is touched.
+    static void deleteRecursively(const QString &path);
+    static bool removeFile(const QString &path);
+};

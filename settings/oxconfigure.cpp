@@ -1,0 +1,62 @@
+#include "oxconfigure.h"
+
+#include "language.h"
+#include "oxfileutils.h"
+
+#include <QSettings>
+
+OxConfigure::OxConfigure()
+{
+    const QString dir = OxFileUtils().configureDir();
+    settings = new QSettings(QStringLiteral("%1/configure.ini").arg(dir), QSettings::IniFormat, this);
+}
+
+OxConfigure::~OxConfigure()
+{
+    settings->sync();
+}
+
+bool OxConfigure::exists(const QString &key) const
+{
+    return !settings->value(key).isNull();
+}
+
+int OxConfigure::intValue(const QString &key, int defaultValue) const
+{
+    const QVariant value = settings->value(key);
+    if (value.isNull())
+        return defaultValue;
+    bool ok = false;
+    const int result = value.toInt(&ok);
+    return ok ? result : defaultValue;
+}
+
+QString OxConfigure::stringValue(const QString &key, const QString &defaultValue) const
+{
+    const QVariant value = settings->value(key);
+    return value.isNull() ? defaultValue : value.toString();
+}
+
+void OxConfigure::setIntValue(const QString &key, int value)
+{
+    settings->setValue(key, value);
+}
+
+void OxConfigure::setStringValue(const QString &key, const QString &value)
+{
+    settings->setValue(key, value);
+}
+
+void OxConfigure::initDefaults()
+{
+    OxConfigure configure;
+    if (!configure.exists(QStringLiteral("Map")))
+        configure.setIntValue(QStringLiteral("Map"), 2);
+    if (!configure.exists(QStringLiteral("Speed")))
+        configure.setIntValue(QStringLiteral("Speed"), 1);
+    if (!configure.exists(QStringLiteral("GPSCorrection")))
+        configure.setIntValue(QStringLiteral("GPSCorrection"), 1);
+    if (!configure.exists(QStringLiteral("Language")))
+        configure.setStringValue(QStringLiteral("Language"), QStringLiteral("english"));
+    loadLanguage(configure.stringValue(QStringLiteral("Language"), QStringLiteral("english")));
+}
