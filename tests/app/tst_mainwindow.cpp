@@ -1,0 +1,168 @@
+#include "language.h"
+#include "mainwindow.h"
+#include "testhome.h"
+
+#include <QDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+class tst_mainwindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestHome> home;
+
+    static QList<QPushButton *> buttons(const MainWindow &w)
+    {
+        return {w.openButton(),       w.playButton(), w.stopButton(),     w.screenshotButton(),
+                w.fullscreenButton(), w.exitButton(), w.settingsButton()};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        home = std::make_unique<TestHome>();
+        QCoreApplication::setApplicationName("tst_mainwindow");
+        setLanguageRoot(home->path() + "/no-language-files");
+        loadLanguage("english");
+    }
+
+    void minimumSizeAndCentred()
+    {
+        MainWindow w;
+        QCOMPARE(w.minimumSize(), QSize(1280, 720));
+        QCOMPARE(w.size(), QSize(1280, 720));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(w.pos(), QPoint((screen.width() - 1280) / 2, (screen.height() - 720) / 2));
+        w.resize(800, 600);
+        QCOMPARE(w.size(), QSize(1280, 720));
+    }
+
+    void labelsWithoutLanguageFile()
+    {
+        MainWindow w;
+        const QStringList keys = {"open_file", "play",  "stop",    "screenshot",
+                                  "fullscreen", "exit", "settings"};
+        const QList<QPushButton *> all = buttons(w);
+        for (int i = 0; i < keys.size(); ++i)
+            QCOMPARE(all.at(i)->text(), keys.at(i));
+        QVERIFY(!w.playButton()->isEnabled());
+        QVERIFY(w.stopButton()->isEnabled());
+    }
+
+    void layoutTable_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<int>>("xs");
+        QTest::addColumn<int>("width");
+        QTest::newRow("1280x720") << QSize(1280, 720) << QList<int>{0, 164, 328, 492, 656, 820} << 159;
+        QTest::newRow("1920x1080") << QSize(1920, 1080) << QList<int>{0, 270, 540, 810, 1080, 1350} << 265;
+    }
+    void layoutTable()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QList<int>, xs);
+        QFETCH(int, width);
+        MainWindow w;
+        w.show();
+        w.resize(size);
+        QTRY_COMPARE(w.size(), size);
+        const QList<QPushButton *> all = buttons(w);
+        for (int k = 0; k < 6; ++k)
+            QCOMPARE(all.at(k)->geometry(), QRect(xs.at(k), size.height() - 40, width, 40));
+        QCOMPARE(w.settingsButton()->geometry(),
+                 QRect(size.width() - 300, size.height() - 40, 300, 40));
+    }
+
+    void fullScreenAndBack()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.fullscreenButton()->click();
+        QVERIFY(w.isFullScreen());
+        for (QPushButton *button : buttons(w))
+            QCOMPARE(button->geometry(), QRect(0, 0, 0, 0));
+
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!w.isFullScreen());
+        QTRY_COMPARE(w.settingsButton()->geometry(), QRect(w.width() - 300, w.height() - 40, 300, 40));
+        QCOMPARE(w.openButton()->geometry().size(), QSize((w.width() - 325) / 6, 40));
+
+        // Escape in the normal window does nothing.
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!w.isFullScreen());
+        QVERIFY(w.isVisible());
+    }
+
+    void exitQuitsEventLoop()
+    {
+        MainWindow w;
+        w.show();
+        QTimer::singleShot(0, w.exitButton(), &QPushButton::click);
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        QSignalSpy timedOut(&failsafe, &QTimer::timeout);
+        connect(&failsafe, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        failsafe.start(5000);
+        qApp->exec();
+        QCOMPARE(timedOut.count(), 0);
+    }
+
+    // Keys reach the window whichever child has the focus: Escape typed on a focused
+    // button leaves full screen, and Space does not click the button.
+    void keysFromFocusedChildReachWindow()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QPushButton *open = w.openButton();
+        open->setFocus();
+        QSignalSpy clicks(open, &QPushButton::clicked);
+
+        QTest::keyClick(open, Qt::Key_Space);
+        QCOMPARE(clicks.count(), 0);
+        QVERIFY(!open->isDown());
+
+        w.showFullScreen();
+        QVERIFY(w.isFullScreen());
+        QTest::keyClick(w.exitButton(), Qt::Key_Escape);
+        QVERIFY(!w.isFullScreen());
+        QVERIFY(w.isVisible()); // Escape did not reach the exit button either
+    }
+
+    // A modal dialog of the application keeps its own keys: Escape closes the dialog and
+    // the window stays in full screen.
+    void modalDialogKeepsItsKeys()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.showFullScreen();
+
+        QDialog dialog(&w);
+        bool escapeSent = false;
+        QTimer::singleShot(100, &dialog, [&] {
+            QVERIFY(QApplication::activeModalWidget() == &dialog);
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            escapeSent = true;
+        });
+        QTimer::singleShot(5000, &dialog, &QDialog::accept); // failsafe
+        const int result = dialog.exec();
+        QVERIFY(escapeSent);
+        QCOMPARE(result, int(QDialog::Rejected)); // closed by its own Escape handling
+        QVERIFY(w.isFullScreen());
+
+        // Once the dialog is gone, Escape from a child reaches the window again.
+        QTest::keyClick(w.openButton(), Qt::Key_Escape);
+        QVERIFY(!w.isFullScreen());
+    }
+};
+
+QTEST_MAIN(tst_mainwindow)
+#include "tst_mainwindow.moc"
