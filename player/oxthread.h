@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+
+class OxFFPlayer;
+
+// A worker thread with a stop flag. Stopping always means requestStop() followed by
+// waitFinished(); the worker's loop polls the flag.
+class OxThread : public QThread
+{
+public:
+    explicit OxThread(QObject *parent = nullptr);
+
+    void requestStop();
+    void waitFinished();
+    bool isStopRequested() const { return stopRequested.load(); }
+
+protected:
+    // Written by the stopping thread, read by the worker.
+    std::atomic<bool> stopRequested{false};
+};
+
+class OxFFPlayerThread : public OxThread
+{
+public:
+    explicit OxFFPlayerThread(OxFFPlayer *player);
+    ~OxFFPlayerThread() override;
+
+protected:
+    OxFFPlayer *player = nullptr; // borrowed
+};
+
+class OxDecodeThread : public OxFFPlayerThread
+{
+public:
+    using OxFFPlayerThread::OxFFPlayerThread;
+
+protected:
+    void run() override;
+};
+
+class OxVideoThread : public OxFFPlayerThread
+{
+public:
+    using OxFFPlayerThread::OxFFPlayerThread;
+
+protected:
+    void run() override;
+};
+
+class OxAudioThread : public OxFFPlayerThread
+{
+public:
+    using OxFFPlayerThread::OxFFPlayerThread;
+
+protected:
+    void run() override;
+};
