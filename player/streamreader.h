@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ffmpeg_ptr.h"
+
+#include <QByteArray>
+
+// One recording opened with the decoders of the streams the system uses: at most one
+// video, one audio and one subtitle stream. Used by one thread at a time; the engine,
+// the thumbnail probe and the GPS step each have their own.
+//
+// Each selected stream has a decoding context allocated from its codec parameters,
+// opened and owned here; users decode with it directly. close() frees everything, and
+// so does the destructor for a reader that was not closed.
+class StreamReader
+{
+public:
+    StreamReader();
+    StreamReader(const StreamReader &) = delete;
+    StreamReader &operator=(const StreamReader &) = delete;
+    virtual ~StreamReader();
+
+    virtual int openFormat(const char *path, const AVInputFormat *fmt, AVDictionary **options);
+    virtual int open(const char *path, AVDictionary **options = nullptr);
+    virtual int close();
+    // seconds are relative to the start of the recording; outside [0, duration()] gives -1.
+    virtual int seek(double seconds, int flags);
+    virtual int openInput(const char *path, const AVInputFormat *fmt, AVDictionary **options);
+    virtual int selectStream(AVStream *stream);
+    virtual int openVideoDecoder(AVStream *stream);
+    // Makes the packet's timestamps relative to the start of its stream, so that the
+    // first picture has time 0.
+    virtual void normalizeTimestamps(AVPacket *packet);
+
+    int readFrame(AVPacket *packet);
+
+    bool isVideoPacket(const AVPacket *p) const;
+    bool isAudioPacket(const AVPacket *p) const;
+    bool isSubtitlePacket(const AVPacket *p) const;
+
+    AVStream *videoStream() const { return m_videoStream; }
+    AVStream *audioStream() const { return m_audioStream; }
+    AVStream *subtitleStream() const { return m_subtitleStream; }
+    AVCodecContext *videoContext() const { return m_videoContext.get(); }
+    AVCodecContext *audioContext() const { return m_audioContext.get(); }
+    AVCodecContext *subtitleContext() const { return m_subtitleContext.get(); }
+    AVFormatContext *formatContext() const { return m_format.get(); }
+    const char *fileName() const { return m_fileName.isNull() ? nullptr : m_fileName.constData(); }
+
+    // Length of the recording in seconds, set by openInput.
+    double duration() const { return m_duration; }
+
+    bool normalize = true;
+
+private:
+    enum Kind { Video, Audio, Subtitle, KindCount };
+
+    AVCodecContextPtr makeContext(AVStream *stream, bool video, int *result) const;
+    int kindOf(const AVPacket *packet) const;
+    void rememberFirstDts(int kind);
+
+    AVFormatContextPtr m_format;
+    AVStream *m_videoStream = nullptr;
+    AVStream *m_audioStream = nullptr;
+    AVStream *m_subtitleStream = nullptr;
+    AVCodecContextPtr m_videoContext;
+    AVCodecContextPtr m_audioContext;
+    AVCodecContextPtr m_subtitleContext;
+    QByteArray m_fileName;
+    double m_duration = 0;
+    // dts of the first packet of each selected stream, subtracted from every dts.
+    int64_t m_firstDts[KindCount] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE, AV_NOPTS_VALUE};
+};

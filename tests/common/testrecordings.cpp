@@ -1,0 +1,195 @@
+#include "testrecordings.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtEndian>
+
+namespace {
+
+QString srtTime(double seconds)
+{
+    const qint64 ms = qRound64(seconds * 1000);
+    return QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3600000, (ms / 60000) % 60,
+                             (ms / 1000) % 60, ms % 1000);
+}
+
+bool writeSrt(const QString &path, const QVector<SubtitleCue> &cues)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray text;
+    for (int i = 0; i < cues.size(); ++i) {
+        text += QByteArray::number(i + 1) + "\r\n";
+        text += (srtTime(cues[i].start) + " --> " + srtTime(cues[i].end)).toUtf8() + "\r\n";
+        text += cues[i].text.toUtf8() + "\r\n\r\n";
+    }
+    return file.write(text) == text.size();
+}
+
+} // namespace
+
+int frameLuma(int frameNumber)
+{
+    const int step = ((frameNumber % kLumaCycle) + kLumaCycle) % kLumaCycle;
+    return 16 + 9 * step; // 16 .. 232, nine apart so that +-4 never overlaps
+}
+
+int frameNumberFromLuma(int luma)
+{
+    const int n = qRound((luma - 16) / 9.0);
+    return ((n % kLumaCycle) + kLumaCycle) % kLumaCycle;
+}
+
+bool runFfmpeg(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("ffmpeg"),
+                  QStringList{"-hide_banner", "-nostdin", "-loglevel", "error", "-y"} + arguments);
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        qWarning() << "ffmpeg did not finish:" << arguments;
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        qWarning() << "ffmpeg failed:" << arguments << process.readAll();
+        return false;
+    }
+    return true;
+}
+
+QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &spec)
+{
+    QDir().mkpath(dir);
+    const QString path = dir + QLatin1Char('/') + name + QLatin1Char('.') + spec.container;
+    const QString duration = QString::number(spec.seconds, 'f', 3);
+    QStringList args;
+    QStringList maps;
+    int input = 0;
+
+    if (!spec.videoCodec.isEmpty()) {
+        args << "-f"
+             << "lavfi"
+             << "-i"
+             << QStringLiteral("color=c=black:size=%1x%2:rate=%3/%4:duration=%5,format=yuv420p,"
+                               "geq=lum='16+9*mod(N,%6)':cb=128:cr=128")
+                    .arg(spec.width)
+                    .arg(spec.height)
+                    .arg(spec.fpsNum)
+                    .arg(spec.fpsDen)
+                    .arg(duration)
+                    .arg(kLumaCycle);
+        maps << "-map" << QStringLiteral("%1:v").arg(input++);
+    }
+    if (!spec.audioCodec.isEmpty()) {
+        args << "-f"
+             << "lavfi"
+             << "-i"
+             << QStringLiteral("sine=frequency=1000:sample_rate=%1:duration=%2")
+                    .arg(spec.sampleRate)
+                    .arg(duration);
+        maps << "-map" << QStringLiteral("%1:a").arg(input++);
+    }
+    QString srt;
+    if (!spec.subtitles.isEmpty()) {
+        srt = dir + QLatin1Char('/') + name + QStringLiteral(".input.srt");
+        if (!writeSrt(srt, spec.subtitles))
+            return QString();
+        args << "-i" << srt;
+        maps << "-map" << QStringLiteral("%1:s").arg(input++);
+    }
+    if (input == 0)
+        return QString();
+    args << maps;
+
+    if (spec.videoCodec == QLatin1String("h264")) {
+        args << "-c:v"
+             << "libx264"
+             << "-preset"
+             << "ultrafast"
+             << "-bf" << QString::number(spec.bFrames) << "-threads"
+             << "1";
+    } else if (spec.videoCodec == QLatin1String("mpeg4")) {
+        args << "-c:v"
+             << "mpeg4"
+             << "-q:v"
+             << "2";
+    } else if (!spec.videoCodec.isEmpty()) {
+        args << "-c:v" << spec.videoCodec;
+    }
+    if (!spec.videoCodec.isEmpty())
+        args << "-pix_fmt"
+             << "yuv420p"
+             << "-g" << QString::number(spec.gop);
+    if (!spec.audioCodec.isEmpty())
+        args << "-c:a" << spec.audioCodec << "-ar" << QString::number(spec.sampleRate) << "-ac"
+             << QString::number(spec.channels);
+    if (!srt.isEmpty())
+        args << "-c:s" << (spec.container == QLatin1String("mkv") ? "srt" : "mov_text");
+    if (spec.startTime != 0)
+        args << "-output_ts_offset" << QString::number(spec.startTime, 'f', 3);
+    args << "-fflags"
+         << "+bitexact"
+         << "-map_metadata"
+         << "-1" << path;
+
+    const bool ok = runFfmpeg(args);
+    if (!srt.isEmpty())
+        QFile::remove(srt);
+    return ok && QFile::exists(path) ? path : QString();
+}
+
+QString makeTruncated(const QString &source, const QString &dest)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray data = in.readAll();
+    qint64 cut = data.size() / 2;
+    // Walk the top-level boxes to cut inside "mdat" whatever comes before or after it.
+    qint64 offset = 0;
+    while (offset + 8 <= data.size()) {
+        quint64 size = qFromBigEndian<quint32>(data.constData() + offset);
+        const QByteArray type = data.mid(int(offset) + 4, 4);
+        if (size == 1 && offset + 16 <= data.size())
+            size = qFromBigEndian<quint64>(data.constData() + offset + 8);
+        else if (size == 0)
+            size = quint64(data.size() - offset);
+        if (size < 8)
+            break;
+        if (type == "mdat") {
+            cut = offset + qint64(size / 2);
+            break;
+        }
+        offset += qint64(size);
+    }
+    QFile out(dest);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    return out.write(data.left(int(cut))) == cut ? dest : QString();
+}
+
+QString makeGarbage(const QString &dest, int bytes)
+{
+    QRandomGenerator random(20240307u); // fixed seed: the same bytes on every run
+    QByteArray data(bytes, Qt::Uninitialized);
+    for (char &c : data)
+        c = char(random.bounded(256));
+    QFile out(dest);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    return out.write(data) == bytes ? dest : QString();
+}
+
+QString makeEmpty(const QString &dest)
+{
+    QFile out(dest);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    return dest;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+// Small deterministic recordings made on demand by the ffmpeg program.
+//
+// Every picture is a flat grey whose luma tells its frame number: picture n has luma
+// frameLuma(n) in all of its Y plane (chroma 128), so a test reading back a decoded
+// picture, a screenshot or a thumbnail knows which picture it got.
+
+struct SubtitleCue {
+    double start = 0;
+    double end = 0;
+    QString text; // may hold "\r\n" line breaks
+};
+
+struct RecordingSpec {
+    QString container = QStringLiteral("mp4"); // mp4, mov, avi, mkv
+    QString videoCodec = QStringLiteral("h264"); // h264, mpeg4, or empty for none
+    int width = 320;
+    int height = 240;
+    int fpsNum = 25;
+    int fpsDen = 1;
+    int gop = 25;
+    int bFrames = 0; // h264 only: makes dts run behind pts
+    double seconds = 2;
+    QString audioCodec = QStringLiteral("aac"); // aac, pcm_s16le, or empty for none
+    int sampleRate = 48000;
+    int channels = 2;
+    QVector<SubtitleCue> subtitles; // mov_text in mp4/mov, SubRip in mkv; none when empty
+    double startTime = 0;           // non-zero: every stream starts this much later
+};
+
+// Writes dir/name (name without extension; the container's extension is appended) and
+// returns its path, or an empty string when ffmpeg failed.
+QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &spec);
+
+// Flat luma of picture n, and back (modulo kLumaCycle). Decoding keeps it within +-4.
+constexpr int kLumaCycle = 25;
+int frameLuma(int frameNumber);
+int frameNumberFromLuma(int luma);
+
+// Damaged variants: a copy cut in the middle of its "mdat" box (in the middle of the
+// file when it has none), deterministic garbage bytes, an empty file. Each returns
+// dest, or an empty string on failure.
+QString makeTruncated(const QString &source, const QString &dest);
+QString makeGarbage(const QString &dest, int bytes);
+QString makeEmpty(const QString &dest);
+
+// Runs ffmpeg with the arguments; true when it exited 0. Output goes to the test log
+// only on failure.
+bool runFfmpeg(const QStringList &arguments);
