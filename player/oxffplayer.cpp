@@ -1,26 +1,517 @@
 #include "oxffplayer.h"
 
+#include "oxaudio.h"
+#include "oxframesink.h"
+#include "oxmediadata.h"
+#include "oxqueue.h"
 #include "oxthread.h"
+#include "streamreader.h"
 
-// Interim build: the engine body lands once the reader and queues are in place.
+#include <QAudioDeviceInfo>
+#include <QDebug>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/time.h>
+}
+
+namespace {
+
+void releaseItem(void *item)
+{
+    delete static_cast<OxMediaData *>(item);
+}
+
+// Backward to the key frame at or before the target.
+constexpr int kSeekFlags = AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_FRAME;
+
+double frameSeconds(const AVFrame *frame, double timeBase)
+{
+    int64_t ts = frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE)
+        ts = frame->pts;
+    return ts == AV_NOPTS_VALUE ? 0.0 : ts * timeBase;
+}
+
+} // namespace
+
 OxFFPlayer::OxFFPlayer() = default;
-OxFFPlayer::~OxFFPlayer() = default;
-void OxFFPlayer::decodeLoop() {}
-void OxFFPlayer::videoLoop() {}
-void OxFFPlayer::audioLoop() {}
-int OxFFPlayer::seek(double, int) { return -1; }
-void OxFFPlayer::setVideoView(OxFrameSink *view) { videoView = view; }
-void OxFFPlayer::setCallback(void *o, PlayerCallback cb) { owner = o; callback = cb; }
-int OxFFPlayer::open(const char *) { return -1; }
-void OxFFPlayer::pause() {}
-void OxFFPlayer::resume() {}
-void OxFFPlayer::requestSeek(double) {}
-void OxFFPlayer::stop() {}
-bool OxFFPlayer::isOpened() const { return false; }
-bool OxFFPlayer::isPlaying() const { return false; }
-double OxFFPlayer::duration() const { return 0; }
-qint64 OxFFPlayer::queuedPictures() const { return 0; }
-bool OxFFPlayer::anyThreadRunning() const { return false; }
-OxYUV420P *OxFFPlayer::toYUV420P(const AVFrame *) { return nullptr; }
-int OxFFPlayer::frameCacheForGop(int gop) { return qBound(30, 2 * gop, 60); }
-qint64 OxFFPlayer::intervalFor(int num, int den) { return num && den ? qint64(1000000.0 / (double(num) / den)) : 33000; }
+
+OxFFPlayer::~OxFFPlayer()
+{
+    // The owner stops first; a second stop finds nothing to do.
+    stop();
+}
+
+void OxFFPlayer::setVideoView(OxFrameSink *view)
+{
+    videoView = view;
+}
+
+void OxFFPlayer::setCallback(void *o, PlayerCallback cb)
+{
+    owner = o;
+    callback = cb;
+}
+
+double OxFFPlayer::duration() const
+{
+    return reader ? reader->duration() : 0.0;
+}
+
+qint64 OxFFPlayer::queuedPictures() const
+{
+    return pictureQueue ? pictureQueue->size() : 0;
+}
+
+bool OxFFPlayer::anyThreadRunning() const
+{
+    return (decodeThread && decodeThread->isRunning()) || (videoThread && videoThread->isRunning())
+           || (audioThread && audioThread->isRunning());
+}
+
+int OxFFPlayer::frameCacheForGop(int gop)
+{
+    return qBound(30, 2 * gop, 60);
+}
+
+qint64 OxFFPlayer::intervalFor(int num, int den)
+{
+    if (num == 0 || den == 0)
+        return 33000;
+    return qint64(1000000.0 / (double(num) / double(den)));
+}
+
+void OxFFPlayer::stopThread(OxThread *thread)
+{
+    if (!thread)
+        return;
+    thread->requestStop();
+    thread->waitFinished();
+    thread->wait(); // join, so the object can go
+    delete thread;
+}
+
+bool OxFFPlayer::isOpened() const
+{
+    return decodeThread && !decodeThread->isStopRequested();
+}
+
+bool OxFFPlayer::isPlaying() const
+{
+    return videoThread && !videoThread->isStopRequested();
+}
+
+int OxFFPlayer::open(const char *utf8Path)
+{
+    // A player still running would have its reader closed under its threads.
+    stop();
+    reader = new StreamReader;
+    const int r = reader->open(utf8Path);
+    if (r < 0) {
+        stop();
+        return r;
+    }
+    if (!reader->videoStream() || !reader->videoContext()) {
+        qDebug("open(%s): no video stream", utf8Path);
+        stop();
+        return -1;
+    }
+    prepare();
+    resume();
+    return 0;
+}
+
+// The key frame distance of the video stream. Decoding contexts no longer carry the
+// encoder's gop size, so it is read from the demuxer's index: the time between the first
+// two key frames in pictures (a clip shorter than one gop counts all its pictures).
+int OxFFPlayer::videoGopSize() const
+{
+    AVStream *st = reader->videoStream();
+    const AVRational rate = st->avg_frame_rate.num && st->avg_frame_rate.den ? st->avg_frame_rate
+                                                                               : st->r_frame_rate;
+    const int entries = avformat_index_get_entries_count(st);
+    int64_t keys[2];
+    int found = 0;
+    for (int i = 0; i < entries && found < 2; ++i) {
+        const AVIndexEntry *e = avformat_index_get_entry(st, i);
+        if (e && (e->flags & AVINDEX_KEYFRAME))
+            keys[found++] = e->timestamp;
+    }
+    if (rate.num > 0 && rate.den > 0) {
+        const double fps = av_q2d(rate);
+        if (found == 2)
+            return int(std::lround((keys[1] - keys[0]) * av_q2d(st->time_base) * fps));
+        if (found == 1 && st->nb_frames > 0)
+            return int(st->nb_frames);
+    }
+    return reader->videoContext()->gop_size;
+}
+
+void OxFFPlayer::prepare()
+{
+    if (pictureQueue) {
+        pictureQueue->clear();
+        delete pictureQueue;
+        pictureQueue = nullptr;
+    }
+    if (audioResampler) {
+        audioResampler->reset();
+        delete audioResampler;
+        audioResampler = nullptr;
+    }
+    seekPending = false;
+    seekTarget = 0;
+    readResult = 0;
+    audioTime = 0;
+    _videoTime = 0;
+
+    AVStream *video = reader->videoStream();
+    frameCache = frameCacheForGop(videoGopSize());
+    _frameTime = -1;
+    pictureQueue = new MutexQueue(releaseItem);
+    interval = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
+    qDebug("frameCache = %d", frameCache.load());
+
+    if (reader->audioStream() && reader->audioContext()
+        && !QAudioDeviceInfo::defaultOutputDevice().isNull())
+        buildAudioPath();
+
+    stopThread(decodeThread);
+    decodeThread = new OxDecodeThread(this);
+    decodeThread->start(QThread::InheritPriority);
+}
+
+void OxFFPlayer::buildAudioPath()
+{
+    const QAudioDeviceInfo device = QAudioDeviceInfo::defaultOutputDevice();
+    const QAudioFormat preferred = device.preferredFormat();
+    const int channels = preferred.channelCount();
+    const AVSampleFormat format =
+        OxAudioOutput::outputFormatFor(preferred.sampleType(), preferred.sampleSize());
+    const uint64_t layout = channels == 1 ? AV_CH_FRONT_CENTER : AV_CH_LAYOUT_STEREO;
+
+    const AVCodecContext *a = reader->audioContext();
+    const uint64_t inLayout =
+        a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask : 0;
+    audioResampler = new OxAudioResampler(a->sample_rate, inLayout, a->ch_layout.nb_channels,
+                                          a->sample_fmt, preferred.sampleRate(), layout, channels,
+                                          format);
+    audioOutput = new OxAudioOutput;
+    audioOutput->setVolume(volume);
+    if (!audioResampler->canConvert()
+        || audioOutput->start(preferred.sampleRate(), format, channels) < 0) {
+        // No usable sound path: play silently at the picture rate.
+        qDebug("audio output unavailable, playing without sound");
+        audioOutput->stop();
+        delete audioOutput;
+        audioOutput = nullptr;
+        delete audioResampler;
+        audioResampler = nullptr;
+    }
+}
+
+void OxFFPlayer::resume()
+{
+    if (!reader || !pictureQueue)
+        return;
+    stopThread(videoThread);
+    videoThread = new OxVideoThread(this);
+    videoThread->start(QThread::InheritPriority);
+    stopThread(audioThread);
+    audioThread = new OxAudioThread(this);
+    audioThread->start(QThread::InheritPriority);
+}
+
+void OxFFPlayer::pause()
+{
+    stopThread(videoThread);
+    videoThread = nullptr;
+    stopThread(audioThread);
+    audioThread = nullptr;
+}
+
+void OxFFPlayer::requestSeek(double seconds)
+{
+    qDebug("seek %lf", seconds);
+    seekTarget = seconds;
+    seekPending = true;
+}
+
+void OxFFPlayer::stop()
+{
+    stopThread(videoThread);
+    videoThread = nullptr;
+    stopThread(audioThread);
+    audioThread = nullptr;
+    stopThread(decodeThread);
+    decodeThread = nullptr;
+    if (audioOutput) {
+        audioOutput->stop();
+        delete audioOutput;
+        audioOutput = nullptr;
+    }
+    if (pictureQueue) {
+        pictureQueue->clear();
+        delete pictureQueue;
+        pictureQueue = nullptr;
+    }
+    if (audioResampler) {
+        audioResampler->reset();
+        delete audioResampler;
+        audioResampler = nullptr;
+    }
+    if (reader) {
+        reader->close();
+        delete reader;
+        reader = nullptr;
+    }
+}
+
+bool OxFFPlayer::decodeRunning() const
+{
+    return decodeThread && decodeThread->isRunning();
+}
+
+void OxFFPlayer::report(int type)
+{
+    if (callback)
+        callback(owner, type, _videoTime.load(), duration());
+}
+
+int OxFFPlayer::seek(double seconds, int flags)
+{
+    if (!reader)
+        return -1;
+    const int r = reader->seek(seconds, flags);
+    qDebug("_videoTime = %lf, _frameTime = %lf, _doSeek %lf = %d", _videoTime.load(), _frameTime,
+           seconds, r);
+    if (r >= 0) {
+        pictureQueue->clear();
+        if (audioResampler)
+            audioResampler->reset();
+        _videoTime = seconds;
+        audioTime = seconds;
+    }
+    return r;
+}
+
+OxYUV420P *OxFFPlayer::toYUV420P(const AVFrame *frame)
+{
+    if (!frame || frame->width <= 0 || frame->height <= 0)
+        return nullptr;
+    const int w = frame->width;
+    const int h = frame->height;
+    if (frame->format == AV_PIX_FMT_YUV420P) {
+        const uint8_t *planes[3] = {frame->data[0], frame->data[1], frame->data[2]};
+        return new OxYUV420P(planes, w, h, frame->linesize);
+    }
+    // The scaler writes rounded-up chroma for odd sizes; the picture keeps the halves.
+    const int cw = (w + 1) / 2;
+    const int ch = (h + 1) / 2;
+    AVBufferPtr y(static_cast<uint8_t *>(av_malloc(size_t(w) * h)));
+    AVBufferPtr u(static_cast<uint8_t *>(av_malloc(size_t(cw) * ch)));
+    AVBufferPtr v(static_cast<uint8_t *>(av_malloc(size_t(cw) * ch)));
+    SwsContextPtr sws(sws_getContext(w, h, AVPixelFormat(frame->format), w, h, AV_PIX_FMT_YUV420P,
+                                     SWS_POINT, nullptr, nullptr, nullptr));
+    if (!y || !u || !v || !sws)
+        return nullptr;
+    uint8_t *dst[4] = {y.get(), u.get(), v.get(), nullptr};
+    int lines[4] = {w, cw, cw, 0};
+    sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, lines);
+    const uint8_t *planes[3] = {y.get(), u.get(), v.get()};
+    return new OxYUV420P(planes, w, h, lines);
+}
+
+// ---------------------------------------------------------------------------------------
+// Decode thread
+
+namespace {
+
+// What a step of decoding tells the loop.
+enum class Step { Go, Stop, Seek };
+
+} // namespace
+
+void OxFFPlayer::decodeLoop()
+{
+    AVStream *video = reader->videoStream();
+    AVStream *audio = reader->audioStream();
+    AVCodecContext *vctx = reader->videoContext();
+    AVCodecContext *actx = reader->audioContext();
+    const double videoBase = av_q2d(video->time_base);
+    const double audioBase = audio ? av_q2d(audio->time_base) : 0.0;
+    AVPacketPtr packet = makePacket();
+    AVFramePtr frame = makeFrame();
+    OxDecodeThread *self = decodeThread;
+
+    auto stopAsked = [&] { return !self || self->isStopRequested(); };
+
+    // Waits for room in the picture queue; a picture decoded before a requested seek
+    // or stop is not worth waiting for.
+    auto pushPicture = [&](const AVFrame *f) -> Step {
+        OxYUV420P *picture = toYUV420P(f);
+        if (!picture)
+            return Step::Go;
+        picture->time = frameSeconds(f, videoBase);
+        while (pictureQueue->size() > frameCache) {
+            if (stopAsked() || seekPending) {
+                delete picture;
+                return stopAsked() ? Step::Stop : Step::Seek;
+            }
+            QThread::msleep(1);
+        }
+        pictureQueue->push(picture);
+        return Step::Go;
+    };
+
+    // Sends one packet (none = end of stream) and takes every frame it yields; a packet
+    // refused with EAGAIN is sent again once the pending frames are out.
+    auto decodeVideo = [&](const AVPacket *p) -> Step {
+        for (;;) {
+            const int sent = avcodec_send_packet(vctx, p);
+            const bool again = sent == AVERROR(EAGAIN);
+            if (sent < 0 && !again && sent != AVERROR_EOF)
+                return Step::Go; // rejected: dropped
+            int received = 0;
+            while (avcodec_receive_frame(vctx, frame.get()) >= 0) {
+                ++received;
+                const Step s = pushPicture(frame.get());
+                av_frame_unref(frame.get());
+                if (s != Step::Go)
+                    return s;
+            }
+            if (!again || received == 0)
+                return Step::Go;
+        }
+    };
+
+    auto decodeAudio = [&](const AVPacket *p) {
+        for (;;) {
+            const int sent = avcodec_send_packet(actx, p);
+            const bool again = sent == AVERROR(EAGAIN);
+            if (sent < 0 && !again && sent != AVERROR_EOF)
+                return;
+            int received = 0;
+            while (avcodec_receive_frame(actx, frame.get()) >= 0) {
+                ++received;
+                audioResampler->pushFrame(frame.get(), frameSeconds(frame.get(), audioBase));
+                av_frame_unref(frame.get());
+            }
+            if (!again || received == 0)
+                return;
+        }
+    };
+
+    int result = 0;
+    for (;;) {
+        if (stopAsked())
+            return;
+        if (seekPending) {
+            seek(seekTarget, kSeekFlags);
+            seekPending = false;
+        }
+        if (pictureQueue->size() > frameCache) {
+            QThread::msleep(1);
+            continue;
+        }
+        result = reader->readFrame(packet.get());
+        if (result < 0) {
+            // Drain: the decoders still hold the last pictures and sound of the file.
+            if (audioResampler && actx)
+                decodeAudio(nullptr);
+            const Step step = decodeVideo(nullptr);
+            if (step == Step::Stop)
+                return;
+            if (step == Step::Seek)
+                continue; // the seek flushes the decoders out of their drained state
+            break;
+        }
+        Step step = Step::Go;
+        if (reader->isVideoPacket(packet.get()))
+            step = decodeVideo(packet.get());
+        else if (audioResampler && actx && reader->isAudioPacket(packet.get()))
+            decodeAudio(packet.get());
+        av_packet_unref(packet.get());
+        if (step == Step::Stop)
+            return;
+    }
+
+    readResult = result;
+    if (result != AVERROR_EOF)
+        qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
+}
+
+// ---------------------------------------------------------------------------------------
+// Video thread: the clock
+
+void OxFFPlayer::videoLoop()
+{
+    OxVideoThread *self = videoThread;
+    const qint64 step = interval;
+    int64_t next = av_gettime();
+    qDebug("interval %lld", (long long)step);
+    for (;;) {
+        if (!self || self->isStopRequested())
+            return;
+        if (av_gettime() < next) {
+            QThread::msleep(1);
+            continue;
+        }
+        auto *picture = static_cast<OxYUV420P *>(pictureQueue->pop());
+        if (picture) {
+            _videoTime = picture->time;
+            if (videoView)
+                videoView->setFrame(picture);
+            else
+                delete picture;
+            report(ReportPicture);
+            next += step;
+            continue;
+        }
+        if (decodeRunning()) {
+            QThread::msleep(1);
+            continue;
+        }
+        // The decode thread may have queued its last pictures between the pop above and
+        // its end: look once more before reporting.
+        if (pictureQueue->size() > 0)
+            continue;
+        break;
+    }
+    report(readResult == AVERROR_EOF ? ReportEnd : ReportError);
+}
+
+// ---------------------------------------------------------------------------------------
+// Audio thread
+
+void OxFFPlayer::audioLoop()
+{
+    OxAudioThread *self = audioThread;
+    if (!reader->audioStream() || !audioResampler || !audioOutput || !self)
+        return;
+    for (;;) {
+        if (self->isStopRequested())
+            return;
+        if (audioTime > _videoTime) {
+            QThread::msleep(1);
+            continue;
+        }
+        OxAudioData *chunk = audioResampler->popChunk();
+        if (chunk) {
+            audioTime = chunk->time;
+            for (int i = 0; i < 2; ++i) {
+                if (chunk->data[i] && chunk->size[i] > 0)
+                    audioOutput->write(chunk->data[i], chunk->size[i], self->stopFlag());
+            }
+            delete chunk;
+            continue;
+        }
+        if (decodeRunning() || audioResampler->queuedChunks() > 0) {
+            QThread::msleep(1);
+            continue;
+        }
+        return;
+    }
+}

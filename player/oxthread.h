@@ -16,6 +16,8 @@ public:
     void requestStop();
     void waitFinished();
     bool isStopRequested() const { return stopRequested.load(); }
+    // For waits inside the worker that must give up when the thread is asked to stop.
+    const std::atomic<bool> *stopFlag() const { return &stopRequested; }
 
 protected:
     // Written by the stopping thread, read by the worker.

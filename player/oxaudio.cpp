@@ -1,0 +1,324 @@
+#include "oxaudio.h"
+
+#include "oxmediadata.h"
+#include "oxqueue.h"
+
+#include <QAudioDeviceInfo>
+#include <QAudioOutput>
+#include <QDebug>
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace {
+
+void releaseChunk(void *item)
+{
+    delete static_cast<OxMediaData *>(item);
+}
+
+// A channel mask as a layout for swr; a mask whose channel count doesn't match the
+// stream's count (a decoder that knows no layout) is replaced by the default one.
+AVChannelLayout layoutFor(uint64_t mask, int channels)
+{
+    AVChannelLayout layout{};
+    av_channel_layout_from_mask(&layout, mask);
+    if (channels > 0 && layout.nb_channels != channels) {
+        av_channel_layout_uninit(&layout);
+        av_channel_layout_default(&layout, channels);
+    }
+    return layout;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// OxAudioOutput
+
+OxAudioOutput::OxAudioOutput() = default;
+
+OxAudioOutput::~OxAudioOutput()
+{
+    // Normally already stopped by the owner; stopping twice is harmless.
+    stop();
+}
+
+void OxAudioOutput::setVolume(float v)
+{
+    volume = v;
+    if (output)
+        output->setVolume(v);
+}
+
+QAudioFormat OxAudioOutput::formatFor(int sampleFormat, int sampleRate, int channels)
+{
+    QAudioFormat format;
+    switch (sampleFormat) {
+    case AV_SAMPLE_FMT_U8:
+    case AV_SAMPLE_FMT_U8P:
+        format.setSampleSize(8);
+        format.setSampleType(QAudioFormat::UnSignedInt);
+        break;
+    case AV_SAMPLE_FMT_S16:
+    case AV_SAMPLE_FMT_S16P:
+        format.setSampleSize(16);
+        format.setSampleType(QAudioFormat::SignedInt);
+        break;
+    case AV_SAMPLE_FMT_S32:
+    case AV_SAMPLE_FMT_S32P:
+        format.setSampleSize(32);
+        format.setSampleType(QAudioFormat::SignedInt);
+        break;
+    case AV_SAMPLE_FMT_FLT:
+    case AV_SAMPLE_FMT_FLTP:
+        format.setSampleSize(32);
+        format.setSampleType(QAudioFormat::Float);
+        break;
+    case AV_SAMPLE_FMT_DBL:
+    case AV_SAMPLE_FMT_DBLP:
+        format.setSampleSize(64);
+        format.setSampleType(QAudioFormat::Float);
+        break;
+    case AV_SAMPLE_FMT_S64:
+        format.setSampleSize(64);
+        format.setSampleType(QAudioFormat::SignedInt);
+        break;
+    default:
+        break;
+    }
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(channels);
+    format.setCodec(QStringLiteral("audio/pcm"));
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    return format;
+}
+
+AVSampleFormat OxAudioOutput::outputFormatFor(QAudioFormat::SampleType type, int sampleSize)
+{
+    switch (type) {
+    case QAudioFormat::SignedInt:
+        if (sampleSize == 32)
+            return AV_SAMPLE_FMT_S32;
+        if (sampleSize == 64)
+            return AV_SAMPLE_FMT_S64;
+        return AV_SAMPLE_FMT_S16;
+    case QAudioFormat::UnSignedInt:
+        return AV_SAMPLE_FMT_U8;
+    case QAudioFormat::Float:
+    case QAudioFormat::Unknown:
+        return sampleSize == 32 ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_DBL;
+    }
+    return AV_SAMPLE_FMT_S16;
+}
+
+int OxAudioOutput::start(int sampleRate, int sampleFormat, int channels)
+{
+    stop();
+    const QAudioDeviceInfo info = QAudioDeviceInfo::defaultOutputDevice();
+    if (info.isNull())
+        return -1;
+    QAudioFormat format = formatFor(sampleFormat, sampleRate, channels);
+    if (!info.isFormatSupported(format)) {
+        qDebug("format not support, reformat");
+        format = info.nearestFormat(format);
+    }
+    output = new QAudioOutput(info, format);
+    output->setVolume(volume);
+    device = output->start();
+    if (!device) {
+        stop();
+        return -1;
+    }
+    opened = format;
+    return 0;
+}
+
+int OxAudioOutput::write(const uint8_t *bytes, qint64 length, const std::atomic<bool> *abort)
+{
+    if (!output || !device)
+        return -1;
+    qint64 offset = 0;
+    qint64 remaining = length;
+    while (remaining > 0) {
+        if (abort && abort->load())
+            return -1;
+        const int period = output->periodSize();
+        if (period <= 0) {
+            QThread::msleep(1);
+            continue;
+        }
+        const qint64 w = device->write(reinterpret_cast<const char *>(bytes) + offset,
+                                       std::min<qint64>(remaining, period));
+        if (w < 0 || output->error() == QAudio::FatalError) {
+            // A lost or failing device: drop the rest of this chunk rather than retry forever.
+            qDebug("audio write = %lld, error %d", w, int(output->error()));
+            return -1;
+        }
+        if (w == 0) {
+            // Full: the device's consumption paces the audio thread.
+            QThread::msleep(1);
+            continue;
+        }
+        remaining -= w;
+        offset += w;
+    }
+    return 0;
+}
+
+void OxAudioOutput::stop()
+{
+    if (output) {
+        output->stop();
+        delete output;
+        output = nullptr;
+    }
+    device = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// OxAudioResampler
+
+OxAudioResampler::OxAudioResampler(int inRate, uint64_t inLayout, int inChannels, int inFormat,
+                                   int outRate, uint64_t outLayout, int outChannels,
+                                   int outFormat)
+    : inRate(inRate), inLayout(inLayout ? inLayout : AV_CH_FRONT_LEFT), inChannels(inChannels),
+      inFormat(inFormat), outRate(outRate), outLayout(outLayout ? outLayout : AV_CH_FRONT_LEFT),
+      outChannels(outChannels), outFormat(outFormat)
+{
+    needConvert = inRate != outRate || this->inLayout != this->outLayout
+                  || inChannels != outChannels || inFormat != outFormat;
+    qDebug("%d, %lld, %d, %d", inRate, (long long)this->inLayout, inChannels, inFormat);
+    qDebug("%d, %lld, %d, %d", outRate, (long long)this->outLayout, outChannels, outFormat);
+    bytesPerSample = av_get_bytes_per_sample(AVSampleFormat(outFormat));
+    planar = av_sample_fmt_is_planar(AVSampleFormat(outFormat));
+
+    // The planar path has room for two planes only.
+    const bool fits = !planar || outChannels <= 2;
+    if (needConvert && fits) {
+        AVChannelLayout out = layoutFor(this->outLayout, outChannels);
+        AVChannelLayout in = layoutFor(this->inLayout, inChannels);
+        SwrContext *swr = nullptr;
+        if (swr_alloc_set_opts2(&swr, &out, AVSampleFormat(outFormat), outRate, &in,
+                                AVSampleFormat(inFormat), inRate, 0, nullptr)
+                >= 0
+            && swr) {
+            converter.reset(swr);
+            if (swr_init(swr) < 0) {
+                swr_close(swr);
+                converter.reset();
+            }
+        }
+        av_channel_layout_uninit(&out);
+        av_channel_layout_uninit(&in);
+    }
+    allocBuffers(1024);
+    chunks = new MutexQueue(releaseChunk);
+}
+
+OxAudioResampler::~OxAudioResampler()
+{
+    chunks->clear();
+    delete chunks;
+    converter.reset();
+    allocBuffers(0);
+}
+
+void OxAudioResampler::allocBuffers(int samples)
+{
+    for (int i = 0; i < 2; ++i) {
+        buffers[i].reset();
+        fifos[i].reset();
+        chunkBytes[i] = 0;
+    }
+    chunkSamples = samples;
+    if (samples <= 0 || bytesPerSample <= 0)
+        return;
+    for (int i = 0; i < 2; ++i) {
+        chunkBytes[i] = planar ? samples * bytesPerSample : samples * bytesPerSample * outChannels;
+        buffers[i].reset(static_cast<uint8_t *>(av_malloc(chunkBytes[i])));
+        fifos[i].reset(av_fifo_alloc2(2 * chunkBytes[i], 1, 0));
+    }
+}
+
+qint64 OxAudioResampler::queuedChunks() const
+{
+    return chunks->size();
+}
+
+OxAudioData *OxAudioResampler::popChunk()
+{
+    return static_cast<OxAudioData *>(chunks->pop());
+}
+
+void OxAudioResampler::reset()
+{
+    chunks->clear();
+    for (auto &fifo : fifos) {
+        if (fifo)
+            av_fifo_reset2(fifo.get());
+    }
+    // Samples the converter still holds belong to the old position too.
+    if (converter)
+        swr_init(converter.get());
+}
+
+void OxAudioResampler::appendAndCut(const uint8_t *const planes[2], int samples, int frameFormat,
+                                    double time)
+{
+    const int planes_used = planar ? 2 : 1;
+    for (int i = 0; i < planes_used; ++i) {
+        if (!planes[i])
+            continue;
+        const size_t bytes = size_t(samples) * bytesPerSample * (planar ? 1 : outChannels);
+        av_fifo_write(fifos[i].get(), planes[i], bytes);
+    }
+    while (av_fifo_can_read(fifos[0].get()) >= size_t(chunkBytes[0])) {
+        auto *chunk = new OxAudioData(chunkBytes[0], planar ? chunkBytes[1] : 0);
+        for (int i = 0; i < planes_used; ++i) {
+            if (chunk->data[i] && av_fifo_read(fifos[i].get(), chunk->data[i], chunk->size[i]) < 0)
+                std::memset(chunk->data[i], 0, chunk->size[i]);
+        }
+        chunk->format = frameFormat;
+        chunk->time = time;
+        chunks->push(chunk);
+    }
+}
+
+void OxAudioResampler::pushFrame(const AVFrame *frame, double time)
+{
+    if (!frame || chunkSamples <= 0 || frame->nb_samples <= 0)
+        return;
+    if (needConvert) {
+        if (!converter)
+            return; // nothing to convert with: the sound is dropped
+        uint8_t *out[2] = {buffers[0].get(), buffers[1].get()};
+        const uint8_t *const *in = const_cast<const uint8_t *const *>(frame->extended_data);
+        int n = swr_convert(converter.get(), out, chunkSamples, const_cast<const uint8_t **>(in),
+                            frame->nb_samples);
+        while (n > 0) {
+            const uint8_t *planes[2] = {out[0], planar ? out[1] : nullptr};
+            appendAndCut(planes, n, frame->format, time);
+            // Empty input (not none): take what the converter still buffers without
+            // flushing it as if the stream had ended.
+            n = swr_convert(converter.get(), out, chunkSamples, const_cast<const uint8_t **>(in),
+                            0);
+        }
+        return;
+    }
+    const int channelsPerPlane = planar ? 1 : outChannels;
+    for (int done = 0; done < frame->nb_samples;) {
+        const int piece = std::min(chunkSamples, frame->nb_samples - done);
+        const size_t skip = size_t(done) * bytesPerSample * channelsPerPlane;
+        const uint8_t *planes[2] = {frame->extended_data[0] + skip,
+                                    planar && outChannels > 1 ? frame->extended_data[1] + skip
+                                                              : nullptr};
+        appendAndCut(planes, piece, frame->format, time);
+        done += piece;
+    }
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "ffmpeg_ptr.h"
+
+#include <QAudioFormat>
+#include <QtGlobal>
+
+#include <atomic>
+#include <cstdint>
+
+class MutexQueue;
+class OxAudioData;
+class QAudioOutput;
+class QIODevice;
+
+// The sound device, written in push mode. Created, started and stopped on the owner's
+// thread; write() is called on the audio thread.
+class OxAudioOutput
+{
+public:
+    OxAudioOutput();
+    ~OxAudioOutput();
+
+    void setVolume(float v);
+    int start(int sampleRate, int sampleFormat, int channels);
+    // Writes all bytes, waiting while the device is full. Returns 0, or -1 when the device
+    // failed (the rest of the bytes are dropped) or abort was raised while waiting.
+    int write(const uint8_t *bytes, qint64 length, const std::atomic<bool> *abort = nullptr);
+    void stop();
+
+    bool isStarted() const { return output != nullptr; }
+    // The format the device was opened with (after any fallback to the nearest one).
+    QAudioFormat format() const { return opened; }
+
+    // FFmpeg sample format -> sample size and type; other fields as given.
+    static QAudioFormat formatFor(int sampleFormat, int sampleRate, int channels);
+    // The device's preferred format -> the packed FFmpeg sample format to convert to.
+    static AVSampleFormat outputFormatFor(QAudioFormat::SampleType type, int sampleSize);
+
+private:
+    QAudioOutput *output = nullptr;
+    QIODevice *device = nullptr; // belongs to output
+    float volume = 1.0f;
+    QAudioFormat opened;
+};
+
+// Converts decoded sound into the device's format and cuts it into chunks of 1024
+// samples, queued for the audio thread. pushFrame runs on the decode thread, popChunk on
+// the audio thread; the chunk queue is the only thing the two share.
+class OxAudioResampler
+{
+public:
+    OxAudioResampler(int inRate, uint64_t inLayout, int inChannels, int inFormat, int outRate,
+                     uint64_t outLayout, int outChannels, int outFormat);
+    ~OxAudioResampler();
+    OxAudioResampler(const OxAudioResampler &) = delete;
+    OxAudioResampler &operator=(const OxAudioResampler &) = delete;
+
+    void pushFrame(const AVFrame *frame, double time);
+    OxAudioData *popChunk(); // the caller owns the chunk
+    void reset();
+    void allocBuffers(int samples);
+
+    bool needsConversion() const { return needConvert; }
+    bool canConvert() const { return !needConvert || converter != nullptr; }
+    int chunkSize(int plane) const { return chunkBytes[plane]; }
+    int samplesPerChunk() const { return chunkSamples; }
+    uint64_t outputLayout() const { return outLayout; }
+    uint64_t inputLayout() const { return inLayout; }
+    qint64 queuedChunks() const;
+
+private:
+    void appendAndCut(const uint8_t *const planes[2], int samples, int frameFormat, double time);
+
+    int inRate;
+    uint64_t inLayout;
+    int inChannels;
+    int inFormat;
+    int outRate;
+    uint64_t outLayout;
+    int outChannels;
+    int outFormat;
+    bool needConvert = false;
+    bool planar = false;
+    int bytesPerSample = 0;
+    AVBufferPtr buffers[2];
+    int chunkBytes[2] = {0, 0};
+    int chunkSamples = 0;
+    AVFifoPtr fifos[2];
+    SwrContextPtr converter;
+    MutexQueue *chunks = nullptr;
+};
