@@ -1,0 +1,114 @@
+// The "gps " box source. Needs QtCore only, so that the fuzz targets can build it
+// on its own.
+#include "gpsextract.h"
+#include "nmea.h"
+
+#include <QtDebug>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+
+constexpr qint64 kBoxPositionLimit = qint64(1) << 31;
+constexpr qint64 kBlockSize = 4096;
+
+struct BoxHeader
+{
+    qint32 size = 0; // read as a signed count: sizes of 2 GiB and more end the walk
+    char type[5] = {};
+};
+
+// A header cut short by the end of the file ends the walk like a missing one.
+bool readHeader(QIODevice &file, BoxHeader &header)
+{
+    uchar raw[8];
+    if (file.read(reinterpret_cast<char *>(raw), 8) != 8)
+        return false;
+    header.size = qFromBigEndian<qint32>(raw);
+    std::memcpy(header.type, raw + 4, 4);
+    return header.size > 8;
+}
+
+// Sizes and offsets in the file are outside data: the position is kept in 64
+// bits and boxes are only looked for where a 32-bit position would reach.
+bool seekTo(QIODevice &file, qint64 p)
+{
+    const bool ok = p < kBoxPositionLimit && file.seek(p);
+    qDebug("seek %lld = %s", static_cast<long long>(p), ok ? "true" : "false");
+    return ok;
+}
+
+} // namespace
+
+void appendFix(OxTrack &track, const OxLocation &fix)
+{
+    if (!track.isEmpty() && track.last() == fix)
+        return;
+    track.append(fix);
+}
+
+std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const char *innerType)
+{
+    if (!file.seek(0))
+        return std::nullopt;
+    qint64 p = 0;
+    BoxHeader header;
+    for (;;) {
+        if (!readHeader(file, header))
+            return std::nullopt;
+        qDebug("data = %s", header.type);
+        if (std::memcmp(header.type, outerType, 4) == 0)
+            break;
+        p += header.size;
+        if (!seekTo(file, p))
+            return std::nullopt;
+    }
+    p += 8;
+    if (!file.seek(p))
+        return std::nullopt;
+    for (;;) {
+        if (!readHeader(file, header))
+            return std::nullopt;
+        qDebug("data2 = %s", header.type);
+        if (std::memcmp(header.type, innerType, 4) == 0) {
+            // Never trust the size field for the allocation: read what is left.
+            const qint64 left = qMax<qint64>(0, file.size() - file.pos());
+            return file.read(qMin<qint64>(header.size - 8, left));
+        }
+        p += header.size;
+        if (!seekTo(file, p))
+            return std::nullopt;
+    }
+}
+
+int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload)
+{
+    const int length = payload.size();
+    if (length < 8)
+        return 0;
+    const auto *bytes = reinterpret_cast<const uchar *>(payload.constData());
+    const qint64 fileSize = file.size();
+    for (qint64 entry = 8; entry + 4 <= length; entry += 8) {
+        const qint32 offset = qFromBigEndian<qint32>(bytes + entry);
+        if (offset < 0 || offset >= fileSize || !file.seek(offset))
+            continue;
+        // QByteArray keeps a NUL after its data, so the text ends at the last
+        // byte read even when the block on disk is not terminated.
+        const QByteArray block = file.read(kBlockSize);
+        const int n = block.size();
+        const char *data = block.constData();
+        for (int i = 0; i < n - 6; ++i) {
+            if (std::memcmp(data + i, "$GPRMC", 6) != 0 && std::memcmp(data + i, "$GNRMC", 6) != 0)
+                continue;
+            OxLocation fix;
+            if (parseLocation(data + i, fix) != 0)
+                break;
+            if (!track.isEmpty() && track.last() == fix)
+                continue;
+            track.append(fix);
+            break;
+        }
+    }
+    return track.size();
+}
