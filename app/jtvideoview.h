@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QWidget>
+
+class OxVideoView;
+class QLabel;
+class QMouseEvent;
+class QTimer;
+
+// The video area of the main window: the picture view covering it, a logo, and mouse
+// input turned into click and double-click signals. A release starts a 300 ms timer;
+// a second release before it fires is a double-click, a move in between a drag.
+class JtVideoView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit JtVideoView(QWidget *parent = nullptr);
+    ~JtVideoView() override;
+
+    // Drops the picture on show and shows the logo.
+    void showLogo();
+    void hideLogo();
+
+    OxVideoView *videoView = nullptr;
+
+signals:
+    void onMousePressed(QMouseEvent *event);
+    void onMouseMoved(QMouseEvent *event);
+    void onMouseReleased(QMouseEvent *event);
+    void onClick(int button, double x, double y);
+    void onDoubleClicked(int button, double x, double y);
+
+public slots:
+    void onClickTimerTimeOut();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void discardClickTimer();
+
+    QLabel *logoLabel = nullptr;
+    QTimer *clickTimer = nullptr; // no parent: created and deleted here; null when idle
+    int clickCount = 0;           // -1 after a drag, 0 idle, 1 while a click waits for a second
+    int clickButton = 0;
+    double clickX = 0;
+    double clickY = 0;
+};

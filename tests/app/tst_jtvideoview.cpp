@@ -1,0 +1,230 @@
+// The video area in a real window: mouse input goes through the window system path
+// (QWindow events), lands on the GL picture view and reaches the area by propagation.
+
+#include "jtvideoview.h"
+#include "oxmediadata.h"
+#include "oxvideoview.h"
+#include "testhome.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+OxYUV420P *greyPicture(int w, int h)
+{
+    std::vector<uint8_t> y(size_t(w * h), 200), uv(size_t((w / 2) * (h / 2)), 128);
+    const uint8_t *planes[3] = {y.data(), uv.data(), uv.data()};
+    return new OxYUV420P(planes, w, h);
+}
+
+} // namespace
+
+class TestJtVideoView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void geometry_data();
+    void geometry();
+    void logo();
+    void singleClick();
+    void doubleClick();
+    void threeClicks();
+    void buttonsAreNotCompared();
+    void dragDropsPendingClick();
+    void dragFromIdle();
+
+private:
+    QPoint at(int x, int y) const { return area->mapTo(host.get(), QPoint(x, y)); }
+    QWindow *window() const { return host->windowHandle(); }
+    void click(Qt::MouseButton button, int x, int y)
+    {
+        QTest::mouseClick(window(), button, Qt::NoModifier, at(x, y));
+    }
+
+    std::unique_ptr<TestHome> home;
+    std::unique_ptr<QWidget> host;
+    JtVideoView *area = nullptr;
+};
+
+void TestJtVideoView::initTestCase()
+{
+    home = std::make_unique<TestHome>();
+    qRegisterMetaType<QMouseEvent *>("QMouseEvent*");
+}
+
+// The area sits away from the window's corner, so window and area coordinates differ.
+void TestJtVideoView::init()
+{
+    host = std::make_unique<QWidget>();
+    host->resize(500, 400);
+    area = new JtVideoView(host.get());
+    area->setGeometry(50, 30, 400, 300);
+    host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+}
+
+void TestJtVideoView::cleanup()
+{
+    host.reset();
+    area = nullptr;
+}
+
+void TestJtVideoView::geometry_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("small") << QSize(320, 180);
+    QTest::newRow("odd") << QSize(333, 211);
+    QTest::newRow("full screen") << QSize(1920, 1080);
+}
+
+void TestJtVideoView::geometry()
+{
+    QFETCH(QSize, size);
+    area->resize(size);
+    QCOMPARE(area->videoView->geometry(), QRect(QPoint(0, 0), size));
+    auto *logo = area->findChild<QLabel *>();
+    QVERIFY(logo);
+    QCOMPARE(logo->geometry().size(), QSize(0, 0));
+}
+
+void TestJtVideoView::logo()
+{
+    auto *logo = area->findChild<QLabel *>();
+    QVERIFY(logo);
+    const QPixmap icon = logo->pixmap(Qt::ReturnByValue);
+    QVERIFY(!icon.isNull());
+    QCOMPARE(icon.width(), qRound(100 * area->devicePixelRatioF()));
+
+    area->videoView->setFrame(greyPicture(64, 48));
+    const QString shot = home->path() + QStringLiteral("/shot.jpg");
+    QVERIFY(area->videoView->screenshot(shot));
+
+    area->hideLogo();
+    QVERIFY(!logo->isVisible());
+    area->showLogo();
+    QVERIFY(logo->isVisible());
+    // The picture is gone: nothing left to save.
+    QVERIFY(!area->videoView->screenshot(home->path() + QStringLiteral("/again.jpg")));
+}
+
+void TestJtVideoView::singleClick()
+{
+    QSignalSpy pressed(area, &JtVideoView::onMousePressed);
+    QSignalSpy released(area, &JtVideoView::onMouseReleased);
+    QSignalSpy clicked(area, &JtVideoView::onClick);
+    QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
+
+    click(Qt::LeftButton, 10, 20);
+    QCOMPARE(pressed.count(), 1);
+    QCOMPARE(released.count(), 1);
+    QCOMPARE(clicked.count(), 0); // only once the timer has run out
+    QTRY_COMPARE_WITH_TIMEOUT(clicked.count(), 1, 5000);
+    const QList<QVariant> args = clicked.takeFirst();
+    QCOMPARE(args.at(0).toInt(), int(Qt::LeftButton));
+    QCOMPARE(args.at(1).toDouble(), 10.0);
+    QCOMPARE(args.at(2).toDouble(), 20.0);
+    QCOMPARE(doubled.count(), 0);
+}
+
+void TestJtVideoView::doubleClick()
+{
+    QSignalSpy released(area, &JtVideoView::onMouseReleased);
+    QSignalSpy clicked(area, &JtVideoView::onClick);
+    QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
+
+    click(Qt::LeftButton, 10, 20);
+    click(Qt::LeftButton, 30, 40);
+    QCOMPARE(doubled.count(), 1);
+    const QList<QVariant> args = doubled.takeFirst();
+    QCOMPARE(args.at(0).toInt(), int(Qt::LeftButton));
+    QCOMPARE(args.at(1).toDouble(), 30.0);
+    QCOMPARE(args.at(2).toDouble(), 40.0);
+    QCOMPARE(released.count(), 2);
+    QVERIFY(!clicked.wait(700));
+}
+
+void TestJtVideoView::threeClicks()
+{
+    QSignalSpy clicked(area, &JtVideoView::onClick);
+    QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
+
+    click(Qt::LeftButton, 5, 5);
+    click(Qt::LeftButton, 6, 6);
+    click(Qt::LeftButton, 70, 80);
+    QCOMPARE(doubled.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(clicked.count(), 1, 5000);
+    const QList<QVariant> args = clicked.takeFirst();
+    QCOMPARE(args.at(1).toDouble(), 70.0);
+    QCOMPARE(args.at(2).toDouble(), 80.0);
+    QCOMPARE(doubled.count(), 1);
+}
+
+void TestJtVideoView::buttonsAreNotCompared()
+{
+    QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
+    click(Qt::LeftButton, 10, 10);
+    click(Qt::RightButton, 12, 14);
+    QCOMPARE(doubled.count(), 1);
+    QCOMPARE(doubled.first().at(0).toInt(), int(Qt::RightButton));
+}
+
+// A click, then before its timer runs out a press that moves before its release: the
+// pending click is dropped silently.
+void TestJtVideoView::dragDropsPendingClick()
+{
+    QSignalSpy pressed(area, &JtVideoView::onMousePressed);
+    QSignalSpy moved(area, &JtVideoView::onMouseMoved);
+    QSignalSpy released(area, &JtVideoView::onMouseReleased);
+    QSignalSpy clicked(area, &JtVideoView::onClick);
+    QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
+
+    click(Qt::LeftButton, 10, 20);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, at(100, 100));
+    QTest::mouseMove(window(), at(140, 120));
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, at(140, 120));
+
+    QCOMPARE(pressed.count(), 2);
+    QVERIFY(moved.count() >= 1);
+    QCOMPARE(released.count(), 1); // the first click's only
+    QCOMPARE(doubled.count(), 0);
+    QVERIFY(!clicked.wait(700));
+}
+
+// A drag on its own emits no click either; the next press makes clicks work again.
+void TestJtVideoView::dragFromIdle()
+{
+    QSignalSpy released(area, &JtVideoView::onMouseReleased);
+    QSignalSpy clicked(area, &JtVideoView::onClick);
+    QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
+
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, at(100, 100));
+    QTest::mouseMove(window(), at(120, 100));
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, at(120, 100));
+    QCOMPARE(released.count(), 0);
+
+    click(Qt::LeftButton, 33, 44);
+    QCOMPARE(released.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(clicked.count(), 1, 5000);
+    QCOMPARE(clicked.first().at(1).toDouble(), 33.0);
+    QCOMPARE(doubled.count(), 0);
+}
+
+int main(int argc, char *argv[])
+{
+    Q_INIT_RESOURCE(resources);
+    QApplication app(argc, argv);
+    TestJtVideoView test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_jtvideoview.moc"
