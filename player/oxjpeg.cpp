@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cstring>
+
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
@@ -192,16 +195,44 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
     AVFramePtr frame = makeFrame();
     if (!frame)
         return AVERROR(ENOMEM);
-    // Borrows the planes: no buffer references, so freeing the frame leaves them alone.
-    frame->data[0] = const_cast<uint8_t *>(y);
-    frame->data[1] = const_cast<uint8_t *>(u);
-    frame->data[2] = const_cast<uint8_t *>(v);
-    frame->linesize[0] = width;
-    frame->linesize[1] = width / 2;
-    frame->linesize[2] = width / 2;
     frame->width = width;
     frame->height = height;
     frame->format = AV_PIX_FMT_YUV420P;
+    const int chromaWidth = width / 2;
+    const int chromaHeight = height / 2;
+    if (width % 2 == 0 && height % 2 == 0) {
+        // Borrows the planes: no buffer references, so freeing the frame leaves them alone.
+        frame->data[0] = const_cast<uint8_t *>(y);
+        frame->data[1] = const_cast<uint8_t *>(u);
+        frame->data[2] = const_cast<uint8_t *>(v);
+        frame->linesize[0] = width;
+        frame->linesize[1] = chromaWidth;
+        frame->linesize[2] = chromaWidth;
+        return saveFrameAsJpeg(frame.get(), path);
+    }
+    // FFmpeg rounds chroma up for odd sizes while the packed planes hold the rounded-down
+    // halves: copy, repeating the last chroma column and row, so nothing reads past them.
+    const int r = av_frame_get_buffer(frame.get(), 0);
+    if (r < 0)
+        return r;
+    for (int row = 0; row < height; ++row)
+        memcpy(frame->data[0] + row * frame->linesize[0], y + size_t(row) * width, size_t(width));
+    const uint8_t *chroma[2] = {u, v};
+    const int fullWidth = (width + 1) / 2;
+    const int fullHeight = (height + 1) / 2;
+    for (int plane = 0; plane < 2; ++plane) {
+        for (int row = 0; row < fullHeight; ++row) {
+            uint8_t *to = frame->data[plane + 1] + row * frame->linesize[plane + 1];
+            if (chromaWidth == 0 || chromaHeight == 0) {
+                memset(to, 128, size_t(fullWidth));
+                continue;
+            }
+            const uint8_t *from = chroma[plane] + size_t(std::min(row, chromaHeight - 1)) * chromaWidth;
+            memcpy(to, from, size_t(chromaWidth));
+            if (fullWidth > chromaWidth)
+                to[chromaWidth] = from[chromaWidth - 1];
+        }
+    }
     return saveFrameAsJpeg(frame.get(), path);
 }
 
@@ -213,4 +244,9 @@ int probeVideo(const char *path, ProbeResult &result, const bool *stop)
 int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     return probe(path, result, stop);
+}
+
+int probeVideo(const char *path, ProbeResult &result, std::nullptr_t)
+{
+    return probe(path, result, static_cast<const bool *>(nullptr));
 }

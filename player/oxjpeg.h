@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct AVFrame;
@@ -29,3 +30,4 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
 // untouched); otherwise >= 0. stop, when given, is polled between packets.
 int probeVideo(const char *path, ProbeResult &result, const bool *stop = nullptr);
 int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop);
+int probeVideo(const char *path, ProbeResult &result, std::nullptr_t);

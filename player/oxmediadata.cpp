@@ -1,6 +1,7 @@
 #include "oxmediadata.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QVector>
 
@@ -31,6 +32,7 @@ struct RecordingSpec {
     QVector<SubtitleCue> subtitles; // mov_text in mp4/mov, SubRip in mkv; none when empty
     double startTime = 0;           // non-zero: every stream starts this much later
 };
+Q_DECLARE_METATYPE(RecordingSpec)
 
 // Writes dir/name (name without extension; the container's extension is appended) and
 // returns its path, or an empty string when ffmpeg failed.
