@@ -19,7 +19,10 @@ struct BoxHeader
     char type[5] = {};
 };
 
-// A header cut short by the end of the file ends the walk like a missing one.
+// A header cut short by the end of the file ends the walk like a missing one,
+// and so do the sizes that are not a plain byte count (0: to the end of the
+// file, 1: 64-bit size follows) or could not hold the header. An empty box
+// (size 8) is stepped over: FFmpeg's own muxer puts one before "mdat".
 bool readHeader(QIODevice &file, BoxHeader &header)
 {
     uchar raw[8];
@@ -27,7 +30,7 @@ bool readHeader(QIODevice &file, BoxHeader &header)
         return false;
     header.size = qFromBigEndian<qint32>(raw);
     std::memcpy(header.type, raw + 4, 4);
-    return header.size > 8;
+    return header.size >= 8;
 }
 
 // Sizes and offsets in the file are outside data: the position is kept in 64

@@ -15,8 +15,8 @@ void appendFix(OxTrack &track, const OxLocation &fix);
 // first top-level box of type outerType (types are four characters, e.g. "moov"
 // and "gps "). The inner walk is not bounded by the outer box, so a box that
 // follows it at the top level is found too. Nothing when no such box is reached,
-// when a header has a size of 8 or less (64-bit and to-the-end boxes included)
-// or when a box starts at or beyond 2 GiB. The payload holds what the file still
+// when a header has a size below 8 (64-bit and to-the-end boxes included) or of
+// 2 GiB and more, or when a box starts at or beyond 2 GiB. The payload holds what the file still
 // has, never more than the size field claims.
 std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const char *innerType);
 

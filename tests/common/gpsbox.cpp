@@ -1,0 +1,110 @@
+#include "gpsbox.h"
+
+#include <QFile>
+#include <QtEndian>
+
+namespace {
+
+QByteArray be32(quint32 v)
+{
+    QByteArray out(4, '\0');
+    qToBigEndian(v, out.data());
+    return out;
+}
+
+QByteArray box(const char *type, const QByteArray &payload)
+{
+    return be32(quint32(8 + payload.size())) + QByteArray(type, 4) + payload;
+}
+
+// Offset and size of the top-level box of that type, or -1.
+qint64 findTopLevel(const QByteArray &data, const char *type, qint64 *size)
+{
+    qint64 offset = 0;
+    while (offset + 8 <= data.size()) {
+        qint64 s = qFromBigEndian<quint32>(data.constData() + offset);
+        if (s == 1 && offset + 16 <= data.size())
+            s = qint64(qFromBigEndian<quint64>(data.constData() + offset + 8));
+        else if (s == 0)
+            s = data.size() - offset;
+        if (s < 8)
+            return -1;
+        if (data.mid(int(offset) + 4, 4) == type) {
+            *size = s;
+            return offset;
+        }
+        offset += s;
+    }
+    return -1;
+}
+
+} // namespace
+
+QByteArray rmcSentence(int s, const char *tag, char status)
+{
+    const QByteArray body = QStringLiteral("%1,%2.000,%3,3112.0000,N,%4,E,%5,90.0,070324,,,A")
+                                .arg(QLatin1String(tag + 1))
+                                .arg(80000 + (s / 60) * 100 + s % 60, 6, 10, QLatin1Char('0'))
+                                .arg(QLatin1Char(status))
+                                .arg(12124.0 + s * 0.01, 0, 'f', 4)
+                                .arg(20.0 + s, 0, 'f', 1)
+                                .toLatin1();
+    quint8 sum = 0;
+    for (char c : body)
+        sum ^= quint8(c);
+    return "$" + body + "*" + QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
+}
+
+bool addGpsBox(const QString &path, const GpsBoxSpec &spec)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray data = file.readAll();
+    file.close();
+
+    qint64 moovSize = 0;
+    const qint64 moov = findTopLevel(data, "moov", &moovSize);
+    if (moov < 0 || moov + moovSize != data.size())
+        return false;
+
+    if (spec.wideBoxBeforeMoov) {
+        // Nothing before "moov" is referred to by offset from inside it except
+        // chunk data in "mdat", which comes earlier, so inserting here is safe.
+        QByteArray wide = be32(1) + QByteArray("skip", 4);
+        QByteArray large(8, '\0');
+        qToBigEndian(quint64(16 + 8), large.data());
+        wide += large + QByteArray(8, 'w');
+        data.insert(int(moov), wide);
+    }
+
+    const int payloadLength =
+        spec.payloadSize >= 0 ? spec.payloadSize
+                              : 8 + 8 * (spec.blocks.size() + spec.extraOffsets.size());
+    const qint64 freeStart = data.size() + 8 + payloadLength;
+
+    QByteArray payload("GPSINDEX", 8);
+    qint64 blockOffset = freeStart + 8;
+    QByteArray blocks;
+    for (const QByteArray &block : spec.blocks) {
+        payload += be32(quint32(blockOffset)) + be32(quint32(block.size()));
+        const QByteArray stored =
+            spec.blockStride > block.size() ? block.leftJustified(spec.blockStride, '\0') : block;
+        blocks += stored;
+        blockOffset += stored.size();
+    }
+    for (qint64 offset : spec.extraOffsets)
+        payload += be32(quint32(offset)) + be32(4096);
+    payload = payload.leftJustified(payloadLength, '\0', true);
+
+    data += box("gps ", payload);
+    if (!spec.afterMoov) {
+        const qint64 moovAt = spec.wideBoxBeforeMoov ? moov + 24 : moov;
+        qToBigEndian(quint32(moovSize + 8 + payloadLength), data.data() + moovAt);
+    }
+    data += box("free", blocks);
+
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(data) == data.size();
+}
