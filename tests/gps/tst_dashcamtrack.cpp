@@ -1,0 +1,187 @@
+#include "gpsbox.h"
+#include "testhome.h"
+#include "testrecordings.h"
+
+#include <QProcess>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <memory>
+
+// The command-line tool, run as a user would run it.
+class tst_dashcamtrack : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void csvFromSubtitles();
+    void csvFromBoxWithVoidFix();
+    void gpx();
+    void noTrack();
+    void badInvocations_data();
+    void badInvocations();
+
+private:
+    struct Run {
+        int code = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run run(const QStringList &args);
+
+    std::unique_ptr<TestHome> home;
+    QString subtitled;
+    QString boxed;
+    QString plain;
+};
+
+static const char kHeader[] =
+    "valid,day,month,year,hour,minute,second,latitude,longitude,speed,gsensorX,gsensorY,gsensorZ\n";
+
+tst_dashcamtrack::Run tst_dashcamtrack::run(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(DASHCAM_RUNTIME_DIR "/dashcam-track"), args);
+    Run r;
+    if (!p.waitForFinished(60000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void tst_dashcamtrack::initTestCase()
+{
+    home = std::make_unique<TestHome>();
+    const QString dir = home->path() + QStringLiteral("/rec");
+    RecordingSpec spec;
+    spec.width = 160;
+    spec.height = 120;
+    plain = makeRecording(dir, QStringLiteral("plain"), spec);
+    QVERIFY(!plain.isEmpty());
+
+    boxed = dir + QStringLiteral("/boxed & <named>.mp4");
+    QVERIFY(QFile::copy(plain, boxed));
+    GpsBoxSpec box;
+    box.blocks = {rmcSentence(0), rmcSentence(1, "$GNRMC", 'V'), rmcSentence(2)};
+    QVERIFY(addGpsBox(boxed, box));
+
+    spec.subtitles = {{0, 0.9, QString::fromLatin1(rmcSentence(0))},
+                      {1, 1.9,
+                       QStringLiteral("A,070324,080001,3112.0000,S,00030.0000,W,41.5,0.1,0.2,1.0;")},
+                      {2, 2.9, QString::fromLatin1(rmcSentence(2)) +
+                                   QStringLiteral("\r\n$GSENSOR,X,0.5,Y,-1.5,Z,0.25;")}};
+    spec.seconds = 3;
+    subtitled = makeRecording(dir, QStringLiteral("subtitled"), spec);
+    QVERIFY(!subtitled.isEmpty());
+}
+
+void tst_dashcamtrack::csvFromSubtitles()
+{
+    const Run r = run({subtitled});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QByteArray(kHeader) +
+                        "1,7,3,24,8,0,0,31.200000,121.400000,37.040000,0.000000,0.000000,0.000000\n"
+                        "1,7,3,24,8,0,1,-31.200000,-0.500000,41.500000,0.100000,0.200000,1.000000\n"
+                        "1,7,3,24,8,0,2,31.200000,121.400333,40.744000,0.500000,-1.500000,0.250000\n");
+    QVERIFY(r.err.isEmpty());
+    QCOMPARE(run({"--format", "csv", subtitled}).out, r.out);
+}
+
+void tst_dashcamtrack::csvFromBoxWithVoidFix()
+{
+    const Run r = run({boxed});
+    QCOMPARE(r.code, 0);
+    const QList<QByteArray> lines = r.out.split('\n');
+    QCOMPARE(lines.size(), 5); // header, three fixes, the empty rest after the last newline
+    QCOMPARE(lines[0] + '\n', QByteArray(kHeader));
+    QVERIFY(lines[1].startsWith("1,7,3,24,8,0,0,31.200000,121.400000,"));
+    QVERIFY(lines[2].startsWith("0,7,3,24,8,0,1,31.200000,121.400167,"));
+    QVERIFY(lines[3].startsWith("1,7,3,24,8,0,2,"));
+    QVERIFY(lines[4].isEmpty());
+}
+
+void tst_dashcamtrack::gpx()
+{
+    const Run r = run({"--format", "gpx", boxed});
+    QCOMPARE(r.code, 0);
+    QXmlStreamReader xml(r.out);
+    QStringList points;
+    QStringList times;
+    QString name;
+    int tracks = 0;
+    int segments = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        QCOMPARE(xml.namespaceUri().toString(), QStringLiteral("http://www.topografix.com/GPX/1/1"));
+        const QStringRef tag = xml.name();
+        if (tag == QLatin1String("gpx"))
+            QCOMPARE(xml.attributes().value(QLatin1String("version")).toString(),
+                     QStringLiteral("1.1"));
+        else if (tag == QLatin1String("trk"))
+            ++tracks;
+        else if (tag == QLatin1String("trkseg"))
+            ++segments;
+        else if (tag == QLatin1String("name"))
+            name = xml.readElementText();
+        else if (tag == QLatin1String("trkpt"))
+            points << xml.attributes().value(QLatin1String("lat")).toString() + QLatin1Char(' ') +
+                          xml.attributes().value(QLatin1String("lon")).toString();
+        else if (tag == QLatin1String("time"))
+            times << xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(tracks, 1);
+    QCOMPARE(segments, 1);
+    QCOMPARE(name, QStringLiteral("boxed & <named>.mp4"));
+    // The void fix in the middle is left out.
+    QCOMPARE(points, (QStringList{"31.200000 121.400000", "31.200000 121.400333"}));
+    QCOMPARE(times, (QStringList{"2024-03-07T08:00:00Z", "2024-03-07T08:00:02Z"}));
+}
+
+void tst_dashcamtrack::noTrack()
+{
+    const Run csv = run({plain});
+    QCOMPARE(csv.code, 1);
+    QCOMPARE(csv.out, QByteArray(kHeader));
+
+    const Run gpx = run({"--format=gpx", plain});
+    QCOMPARE(gpx.code, 1);
+    QXmlStreamReader xml(gpx.out);
+    int points = 0;
+    while (!xml.atEnd())
+        points += xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("trkpt");
+    QVERIFY(!xml.hasError());
+    QCOMPARE(points, 0);
+
+    const QString garbage = makeGarbage(home->path() + QStringLiteral("/garbage.mp4"), 20000);
+    QCOMPARE(run({garbage}).code, 1);
+}
+
+void tst_dashcamtrack::badInvocations_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no file") << QStringList{};
+    QTest::newRow("missing file") << QStringList{"/nonexistent/clip.mp4"};
+    QTest::newRow("a folder") << QStringList{"/tmp"};
+    QTest::newRow("unknown format") << QStringList{"--format", "kml", "x.mp4"};
+    QTest::newRow("format without value") << QStringList{"--format"};
+    QTest::newRow("unknown option") << QStringList{"--verbose", "x.mp4"};
+    QTest::newRow("two files") << QStringList{"a.mp4", "b.mp4"};
+}
+
+void tst_dashcamtrack::badInvocations()
+{
+    QFETCH(QStringList, args);
+    const Run r = run(args);
+    QCOMPARE(r.code, 2);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY(r.err.endsWith('\n'));
+}
+
+QTEST_GUILESS_MAIN(tst_dashcamtrack)
+#include "tst_dashcamtrack.moc"
