@@ -1,0 +1,266 @@
+#include "videoinfoview.h"
+
+#include "language.h"
+#include "oxconfigure.h"
+#include "oxslider.h"
+#include "qmeter.h"
+
+#include <QLCDNumber>
+#include <QLabel>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kKmToMiles = 0.6213712;
+
+// Great-circle distance in kilometres, with the constants the trip figures have
+// always been computed with.
+double haversineKm(const OxLocation &a, const OxLocation &b)
+{
+    const double p = 3.141592654;
+    const double phi1 = a.latitude * p / 180;
+    const double phi2 = b.latitude * p / 180;
+    const double lambda1 = a.longitude * p / 180;
+    const double lambda2 = b.longitude * p / 180;
+    const double sinLambda = std::sin((lambda1 - lambda2) * 0.5);
+    const double sinPhi = std::sin((phi1 - phi2) * 0.5);
+    const double h = std::cos(phi2) * std::cos(phi1) * sinLambda * sinLambda + sinPhi * sinPhi;
+    // Rounding can push h a hair above 1 for antipodal points; asin would give NaN.
+    return std::asin(std::sqrt(std::min(1.0, h))) * 12742.786;
+}
+
+QLCDNumber *makeReadOut(QWidget *parent, const char *name, int digits, const QPalette &palette)
+{
+    auto *lcd = new QLCDNumber(digits, parent);
+    lcd->setObjectName(QLatin1String(name));
+    lcd->setPalette(palette);
+    return lcd;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+} // namespace
+
+VideoInfoView::VideoInfoView(QWidget *parent)
+    : QWidget(parent)
+{
+    meter = new QMeter(this);
+    meter->setObjectName(QStringLiteral("meter"));
+    latitudeTitle = makeLabel(this, "latitudeTitle");
+    longitudeTitle = makeLabel(this, "longitudeTitle");
+    speedTitle = makeLabel(this, "speedTitle");
+    maxSpeedTitle = makeLabel(this, "maxSpeedTitle");
+    averageSpeedTitle = makeLabel(this, "averageSpeedTitle");
+    distanceTitle = makeLabel(this, "distanceTitle");
+
+    QPalette readOutPalette;
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        readOutPalette.setColor(group, QPalette::WindowText, QColor(0, 150, 214));
+    latitudeValue = makeReadOut(this, "latitudeValue", 10, readOutPalette);
+    longitudeValue = makeReadOut(this, "longitudeValue", 10, readOutPalette);
+    speedValue = makeReadOut(this, "speedValue", 4, readOutPalette);
+    maxSpeedValue = makeReadOut(this, "maxSpeedValue", 4, readOutPalette);
+    averageSpeedValue = makeReadOut(this, "averageSpeedValue", 4, readOutPalette);
+    distanceValue = makeReadOut(this, "distanceValue", 5, readOutPalette);
+
+    timeLabel = makeLabel(this, "timeLabel");
+    lengthLabel = makeLabel(this, "lengthLabel");
+    timeLabel->setAlignment(Qt::AlignCenter);
+    lengthLabel->setAlignment(Qt::AlignCenter);
+    slider = new OxSlider(this);
+    slider->setObjectName(QStringLiteral("slider"));
+    slider->setOrientation(Qt::Horizontal);
+
+    speedUnit = OxConfigure().intValue(QStringLiteral("Speed"), 1);
+
+    meter->setFont(QFont(QStringLiteral("Ubuntu"), 5));
+    meter->setMaxValue(240);
+    meter->setForeground(Qt::black);
+    meter->setBackground(Qt::white);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    policy.setHeightForWidth(meter->sizePolicy().hasHeightForWidth());
+    meter->setSizePolicy(policy);
+
+    retranslate();
+
+    connect(slider, &OxSlider::sliderPressed, this, &VideoInfoView::_onSliderPressed);
+    connect(slider, &OxSlider::sliderMoved, this, &VideoInfoView::_onSliderMoved);
+    connect(slider, &OxSlider::sliderReleased, this, &VideoInfoView::_onSliderReleased);
+
+    reset();
+}
+
+VideoInfoView::~VideoInfoView() = default;
+
+void VideoInfoView::updateUnitTexts()
+{
+    meter->setUnits(speedUnit == 1 ? QStringLiteral("mph") : QStringLiteral("Km/h"));
+    const QString pattern = speedUnit == 1 ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
+    distanceTitle->setText(pattern.arg(languageText(QStringLiteral("total_distance"))));
+}
+
+void VideoInfoView::retranslate()
+{
+    latitudeTitle->setText(languageText(QStringLiteral("current_latitude")));
+    longitudeTitle->setText(languageText(QStringLiteral("current_longitude")));
+    speedTitle->setText(languageText(QStringLiteral("current_speed")));
+    maxSpeedTitle->setText(languageText(QStringLiteral("max_speed")));
+    averageSpeedTitle->setText(languageText(QStringLiteral("average_speed")));
+    updateUnitTexts();
+}
+
+void VideoInfoView::updateSpeedUnit()
+{
+    speedUnit = OxConfigure().intValue(QStringLiteral("Speed"), 1);
+    updateUnitTexts();
+    setTrack(OxTrack(track));
+}
+
+void VideoInfoView::reset()
+{
+    latitudeValue->display(QStringLiteral("0.000000"));
+    longitudeValue->display(QStringLiteral("0.000000"));
+    speedValue->display(QStringLiteral("0.00"));
+    maxSpeedValue->display(QStringLiteral("0.00"));
+    averageSpeedValue->display(QStringLiteral("0.00"));
+    distanceValue->display(QStringLiteral("0.00"));
+    timeLabel->setText(QStringLiteral("00:00"));
+    lengthLabel->setText(QStringLiteral("00:00"));
+    slider->setValue(0);
+    meter->setValue(0.0);
+    setTrack(OxTrack());
+}
+
+void VideoInfoView::setTrack(const OxTrack &newTrack)
+{
+    track = newTrack;
+    const int n = track.size();
+    if (n == 0) {
+        maxSpeedValue->display(QStringLiteral("0.00"));
+        averageSpeedValue->display(QStringLiteral("0.00"));
+        distanceValue->display(QStringLiteral("0.00"));
+        return;
+    }
+    double maximum = track.at(0).speed;
+    double sum = track.at(0).speed;
+    double distance = 0;
+    for (int i = 0; i + 1 < n; ++i) {
+        const OxLocation &a = track.at(i);
+        const OxLocation &b = track.at(i + 1);
+        maximum = std::max(maximum, b.speed);
+        sum += b.speed;
+        // A void fix breaks the chain on both sides.
+        if (a.valid && b.valid)
+            distance += haversineKm(a, b);
+    }
+    double average = sum / n;
+    if (speedUnit == 1) {
+        maximum *= kKmToMiles;
+        average *= kKmToMiles;
+        distance *= kKmToMiles;
+    }
+    maxSpeedValue->display(maximum);
+    averageSpeedValue->display(average);
+    distanceValue->display(distance);
+}
+
+void VideoInfoView::updatePosition(double current, double newDuration)
+{
+    // Negative times are ignored; so are NaN and infinity, which would reach the
+    // integer conversions below.
+    if (!std::isfinite(current) || !std::isfinite(newDuration) || current < 0 || newDuration < 0)
+        return;
+    currentTime = current;
+    duration = newDuration;
+    timeLabel->setText(formatTime(current));
+    lengthLabel->setText(formatTime(newDuration));
+    if (!sliderPressed)
+        slider->setValue(newDuration > 0 ? int(slider->maximum() * current / newDuration)
+                                         : slider->minimum());
+    if (track.isEmpty())
+        return;
+    const int n = track.size();
+    int index = newDuration > 0 ? int(std::min(double(n - 1), n * current / newDuration)) : 0;
+    index = std::max(0, index);
+    const OxLocation &fix = track.at(index);
+    if (fix.valid) {
+        latitudeValue->display(fix.latitude);
+        longitudeValue->display(fix.longitude);
+        const double speed = speedUnit == 1 ? fix.speed * kKmToMiles : fix.speed;
+        speedValue->display(speed);
+        meter->setValue(speed);
+    } else {
+        latitudeValue->display(QStringLiteral("0.000000"));
+        longitudeValue->display(QStringLiteral("0.000000"));
+        speedValue->display(QStringLiteral("0.00"));
+    }
+}
+
+QString VideoInfoView::formatTime(double seconds)
+{
+    const qint64 s = qint64(seconds + 0.5);
+    const qint64 h = s / 3600;
+    const qint64 m = (s % 3600) / 60;
+    const qint64 r = s % 60;
+    if (h > 0)
+        return QString::asprintf("%02lld:%02lld:%02lld", h, m, r);
+    return QString::asprintf("%02lld:%02lld", m, r);
+}
+
+double VideoInfoView::sliderTime() const
+{
+    // The handle's position: during a drag the toolkit reports the move before it
+    // updates the value, so the value would lag one step behind the handle.
+    return slider->sliderPosition() * duration / slider->maximum();
+}
+
+void VideoInfoView::_onSliderPressed()
+{
+    sliderPressed = true;
+}
+
+void VideoInfoView::_onSliderMoved(int)
+{
+    if (duration <= 0)
+        return;
+    currentTime = sliderTime();
+    timeLabel->setText(formatTime(currentTime));
+    lengthLabel->setText(formatTime(duration));
+}
+
+void VideoInfoView::_onSliderReleased()
+{
+    sliderPressed = false;
+    emit videoTimeChanged(sliderTime());
+}
+
+void VideoInfoView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const int w = width();
+    const int c = (w - 220) / 3;
+    meter->setGeometry(5, 5, 190, 190);
+    const int columns[3] = {200, c + 210, 2 * c + 220};
+    latitudeTitle->setGeometry(columns[0], 0, c, 30);
+    latitudeValue->setGeometry(columns[0], 30, c, 50);
+    longitudeTitle->setGeometry(columns[1], 0, c, 30);
+    longitudeValue->setGeometry(columns[1], 30, c, 50);
+    distanceTitle->setGeometry(columns[2], 0, c, 30);
+    distanceValue->setGeometry(columns[2], 30, c, 50);
+    speedTitle->setGeometry(columns[0], 80, c, 30);
+    speedValue->setGeometry(columns[0], 110, c, 50);
+    maxSpeedTitle->setGeometry(columns[1], 80, c, 30);
+    maxSpeedValue->setGeometry(columns[1], 110, c, 50);
+    averageSpeedTitle->setGeometry(columns[2], 80, c, 30);
+    averageSpeedValue->setGeometry(columns[2], 110, c, 50);
+    timeLabel->setGeometry(200, 170, 50, 30);
+    slider->setGeometry(250, 170, w - 300, 30);
+    lengthLabel->setGeometry(w - 50, 170, 50, 30);
+}

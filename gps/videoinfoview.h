@@ -1,0 +1,67 @@
+#pragma once
+
+#include "oxlocation.h"
+
+#include <QWidget>
+
+class QLabel;
+class QLCDNumber;
+class OxSlider;
+class QMeter;
+
+// The panel under the picture: speed gauge, six read-outs (position, speed and
+// trip figures), playback time and length, and the seek slider.
+class VideoInfoView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit VideoInfoView(QWidget *parent = nullptr);
+    ~VideoInfoView() override;
+
+    void reset();
+    void setTrack(const OxTrack &track);
+    // Both in seconds; negative values are ignored.
+    void updatePosition(double current, double duration);
+    void updateSpeedUnit();
+    void retranslate();
+
+    static QString formatTime(double seconds);
+
+signals:
+    // The time the user chose with the slider, in seconds.
+    void videoTimeChanged(double time);
+
+public slots:
+    void _onSliderPressed();
+    void _onSliderMoved(int position);
+    void _onSliderReleased();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void updateUnitTexts();
+    double sliderTime() const;
+
+    QMeter *meter;
+    OxTrack track;
+    QLabel *latitudeTitle;
+    QLabel *longitudeTitle;
+    QLabel *speedTitle;
+    QLabel *maxSpeedTitle;
+    QLabel *averageSpeedTitle;
+    QLabel *distanceTitle;
+    QLCDNumber *latitudeValue;
+    QLCDNumber *longitudeValue;
+    QLCDNumber *speedValue;
+    QLCDNumber *maxSpeedValue;
+    QLCDNumber *averageSpeedValue;
+    QLCDNumber *distanceValue;
+    QLabel *timeLabel;
+    QLabel *lengthLabel;
+    OxSlider *slider;
+    bool sliderPressed = false;
+    double currentTime = 0;
+    double duration = 0;
+    int speedUnit = 1; // 1 = miles, anything else kilometres
+};
