@@ -1,12 +1,23 @@
 #include "mainwindow.h"
 
+#include "jtvideoview.h"
 #include "language.h"
+#include "oxffplayer.h"
+#include "oxfileutils.h"
+#include "oxvideoview.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QUrl>
 
 namespace {
 
@@ -16,10 +27,19 @@ void place(QWidget *widget, int x, int y, int w, int h)
         widget->setGeometry(x, y, w, h);
 }
 
+// Runs on the engine's video thread: only hands the report over to the window's thread.
+void playerCallback(void *owner, int type, double current, double duration)
+{
+    if (owner)
+        emit static_cast<MainWindow *>(owner)->_playerPlaying(type, current, duration);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
+    videoView = new JtVideoView(this);
+
     _openButton = new QPushButton(this);
     _playButton = new QPushButton(this);
     _stopButton = new QPushButton(this);
@@ -29,9 +49,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     _settingsButton = new QPushButton(this);
 
     retranslateUi();
+    connect(_openButton, &QPushButton::clicked, this, &MainWindow::_onClickOpenButton);
+    connect(_playButton, &QPushButton::clicked, this, &MainWindow::_onClickPlayButton);
+    connect(_stopButton, &QPushButton::clicked, this, &MainWindow::_onClickStopButton);
+    connect(_screenshotButton, &QPushButton::clicked, this, &MainWindow::_onClickScreenshotButton);
     connect(_fullscreenButton, &QPushButton::clicked, this, &MainWindow::_onClickFullscreenButton);
     connect(_exitButton, &QPushButton::clicked, this, &MainWindow::_onClickExitButton);
     _playButton->setEnabled(false);
+    connect(videoView, &JtVideoView::onDoubleClicked, this, &MainWindow::_onDoubleClickVideoView);
 
     // Key events of the whole application reach this window's key handling (see
     // eventFilter), without grabbing the desktop's keyboard.
@@ -39,6 +64,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     setMinimumSize(1280, 720);
     resize(minimumSize());
+
+    player = new OxFFPlayer();
+    player->setVideoView(videoView->videoView);
+    player->setCallback(this, playerCallback);
+    connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerPlaying);
+
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
@@ -48,12 +79,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
+    // The engine's threads draw into the picture view, a child that dies after this.
+    if (player) {
+        player->stop();
+        delete player;
+        player = nullptr;
+    }
 }
 
 void MainWindow::updateLayout(int w, int h)
 {
     const QList<QWidget *> panes = {infoView, mapWidget, videoListWidget};
-    const QList<QPushButton *> buttons = {_openButton,       _playButton, _stopButton,
+    const QList<QPushButton *> buttons = {_openButton,       _playButton,       _stopButton,
                                           _screenshotButton, _fullscreenButton, _exitButton};
     if (isFullScreen()) {
         place(videoView, 0, 0, w, h);
@@ -100,12 +137,118 @@ void MainWindow::showStoppedState()
 void MainWindow::retranslateUi()
 {
     _openButton->setText(languageText(QStringLiteral("open_file")));
-    _playButton->setText(languageText(QStringLiteral("play")));
+    _playButton->setText(languageText(player && player->isPlaying() ? QStringLiteral("pause")
+                                                                    : QStringLiteral("play")));
     _stopButton->setText(languageText(QStringLiteral("stop")));
     _screenshotButton->setText(languageText(QStringLiteral("screenshot")));
     _fullscreenButton->setText(languageText(QStringLiteral("fullscreen")));
     _exitButton->setText(languageText(QStringLiteral("exit")));
     _settingsButton->setText(languageText(QStringLiteral("settings")));
+}
+
+void MainWindow::openVideo(const QString &path)
+{
+    if (player)
+        stopEngine();
+    currentPath = path;
+    videoView->hideLogo();
+    if (player && player->open(path.toUtf8().constData()) >= 0)
+        showPlayingState();
+    else
+        showStoppedState();
+}
+
+// Stops the engine and drops its reports still queued for this window: they belong to
+// the playback just stopped, and a late end-of-file report would otherwise stop the
+// next one.
+void MainWindow::stopEngine()
+{
+    player->stop();
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+}
+
+void MainWindow::togglePause()
+{
+    if (player->isPlaying()) {
+        player->pause();
+        showPausedState();
+    } else {
+        player->resume();
+        showPlayingState();
+    }
+}
+
+void MainWindow::_onClickOpenButton(bool)
+{
+    static bool firstTime = true;
+    auto *dialog = new QFileDialog(this, QString(), QString(), QString());
+    dialog->resize(240, 320);
+    dialog->setFilter(QDir::Files);
+    dialog->setNameFilter(QStringLiteral("*.mp4 *.mov *.avi *.MP4 *.MOV *.AVI"));
+    dialog->setViewMode(QFileDialog::List);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    if (firstTime) {
+        firstTime = false;
+        dialog->setDirectory(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    }
+    if (dialog->exec() == QDialog::Accepted) {
+        const QStringList files = dialog->selectedFiles();
+        if (!files.isEmpty())
+            openVideo(files.first());
+    } else {
+        dialog->close();
+    }
+    delete dialog;
+}
+
+void MainWindow::_onClickPlayButton(bool)
+{
+    if (!player)
+        return;
+    if (!player->isOpened())
+        openVideo(currentPath);
+    else
+        togglePause();
+}
+
+void MainWindow::_onClickStopButton(bool)
+{
+    if (!player)
+        return;
+    stopEngine();
+    videoView->showLogo();
+    if (!currentPath.isEmpty()) {
+        showStoppedState();
+    } else {
+        _playButton->setText(languageText(QStringLiteral("play")));
+        _playButton->setEnabled(false);
+    }
+}
+
+void MainWindow::_onClickScreenshotButton(bool)
+{
+    if (!videoView->videoView || !player || !player->isOpened())
+        return;
+    const QString name =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss_zzz"));
+    const QString path = QStringLiteral("%1/%2.jpg").arg(OxFileUtils().captureDir(), name);
+    if (videoView->videoView->screenshot(path))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+void MainWindow::_onPlayerPlaying(int type, double, double)
+{
+    if (type != OxFFPlayer::ReportEnd && type != OxFFPlayer::ReportError)
+        return;
+    stopEngine();
+    videoView->showLogo();
+    showStoppedState();
+}
+
+void MainWindow::_onDoubleClickVideoView(int, double, double)
+{
+    qDebug("_onDoubleClickVideoView");
+    toggleFullScreen();
 }
 
 void MainWindow::_onClickFullscreenButton(bool)
@@ -132,6 +275,9 @@ void MainWindow::keyReleaseEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Escape) {
         if (isFullScreen())
             showNormal();
+    } else if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        if (player && !currentPath.isEmpty() && player->isOpened())
+            togglePause();
     }
 }
 

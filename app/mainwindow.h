@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QString>
 
+class JtVideoView;
+class OxFFPlayer;
 class QPushButton;
 
 class MainWindow : public QMainWindow
@@ -17,6 +20,13 @@ public:
     void showStoppedState();
     void retranslateUi();
 
+    // Stops whatever plays and plays the recording at path (shown stopped when it fails).
+    void openVideo(const QString &path);
+
+    JtVideoView *videoArea() const { return videoView; }
+    OxFFPlayer *engine() const { return player; }
+    QString currentVideoPath() const { return currentPath; }
+
     QPushButton *openButton() const { return _openButton; }
     QPushButton *playButton() const { return _playButton; }
     QPushButton *stopButton() const { return _stopButton; }
@@ -25,9 +35,19 @@ public:
     QPushButton *exitButton() const { return _exitButton; }
     QPushButton *settingsButton() const { return _settingsButton; }
 
+signals:
+    // Emitted on the engine's video thread; reaches _onPlayerPlaying queued.
+    void _playerPlaying(int type, double current, double duration);
+
 public slots:
+    void _onClickOpenButton(bool clicked);
+    void _onClickPlayButton(bool clicked);
+    void _onClickStopButton(bool clicked);
+    void _onClickScreenshotButton(bool clicked);
     void _onClickFullscreenButton(bool clicked);
     void _onClickExitButton(bool clicked);
+    void _onPlayerPlaying(int type, double current, double duration);
+    void _onDoubleClickVideoView(int button, double x, double y);
 
 protected:
     void keyReleaseEvent(QKeyEvent *event) override;
@@ -37,9 +57,11 @@ protected:
 
 private:
     void toggleFullScreen();
+    void stopEngine();
+    void togglePause();
 
     // Panes, placed by updateLayout when present.
-    QWidget *videoView = nullptr;
+    JtVideoView *videoView = nullptr;
     QWidget *infoView = nullptr;
     QWidget *mapWidget = nullptr;
     QWidget *videoListWidget = nullptr;
@@ -51,4 +73,7 @@ private:
     QPushButton *_fullscreenButton = nullptr;
     QPushButton *_exitButton = nullptr;
     QPushButton *_settingsButton = nullptr;
+
+    OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
+    QString currentPath;          // last path given to openVideo
 };
