@@ -17,7 +17,8 @@ extern "C" {
 
 namespace oxffmpeg {
 
-struct FormatContextDeleter {
+struct FormatContextDeleter
+{
     void operator()(AVFormatContext *p) const
     {
         // Opened contexts need avformat_close_input; one that never opened only needs
@@ -25,25 +26,32 @@ struct FormatContextDeleter {
         avformat_close_input(&p);
     }
 };
-struct CodecContextDeleter {
+struct CodecContextDeleter
+{
     void operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
 };
-struct FrameDeleter {
+struct FrameDeleter
+{
     void operator()(AVFrame *p) const { av_frame_free(&p); }
 };
-struct PacketDeleter {
+struct PacketDeleter
+{
     void operator()(AVPacket *p) const { av_packet_free(&p); }
 };
-struct SwsContextDeleter {
+struct SwsContextDeleter
+{
     void operator()(SwsContext *p) const { sws_freeContext(p); }
 };
-struct SwrContextDeleter {
+struct SwrContextDeleter
+{
     void operator()(SwrContext *p) const { swr_free(&p); }
 };
-struct FifoDeleter {
+struct FifoDeleter
+{
     void operator()(AVFifo *p) const { av_fifo_freep2(&p); }
 };
-struct AvFreeDeleter {
+struct AvFreeDeleter
+{
     void operator()(void *p) const { av_free(p); }
 };
 

@@ -31,8 +31,8 @@ bool encoderLists(const AVCodec *codec, AVPixelFormat format)
 // a non-standard file, and JPEG readers would show it washed out anyway.
 bool isFullRangeJpegFormat(AVPixelFormat format)
 {
-    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
-           || format == AV_PIX_FMT_YUVJ444P;
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+           format == AV_PIX_FMT_YUVJ444P;
 }
 
 int writeFile(const QString &path, const AVPacket *packet)
@@ -49,14 +49,12 @@ int writeFile(const QString &path, const AVPacket *packet)
     return file.commit() ? 0 : -1;
 }
 
-template<typename Flag>
-bool stopped(const Flag *stop)
+template <typename Flag> bool stopped(const Flag *stop)
 {
     return stop && *stop;
 }
 
-template<typename Flag>
-int probe(const char *path, ProbeResult &result, const Flag *stop)
+template <typename Flag> int probe(const char *path, ProbeResult &result, const Flag *stop)
 {
     StreamReader reader;
     const int opened = reader.open(path);
@@ -78,8 +76,8 @@ int probe(const char *path, ProbeResult &result, const Flag *stop)
     }
 
     int ret = opened;
-    if (!decoder || !avcodec_is_open(decoder) || result.thumb.isEmpty()
-        || QFile::exists(result.thumb)) {
+    if (!decoder || !avcodec_is_open(decoder) || result.thumb.isEmpty() ||
+        QFile::exists(result.thumb)) {
         reader.close();
         return ret;
     }
@@ -187,8 +185,8 @@ int saveFrameAsJpeg(const AVFrame *frame, const QString &path)
     return writeFile(path, packet.get());
 }
 
-int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width,
-                      int height, const QString &path)
+int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height,
+                      const QString &path)
 {
     if (!y || !u || !v || width <= 0 || height <= 0)
         return -1;
@@ -227,7 +225,8 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
                 memset(to, 128, size_t(fullWidth));
                 continue;
             }
-            const uint8_t *from = chroma[plane] + size_t(std::min(row, chromaHeight - 1)) * chromaWidth;
+            const uint8_t *from =
+                chroma[plane] + size_t(std::min(row, chromaHeight - 1)) * chromaWidth;
             memcpy(to, from, size_t(chromaWidth));
             if (fullWidth > chromaWidth)
                 to[chromaWidth] = from[chromaWidth - 1];

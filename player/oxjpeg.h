@@ -8,8 +8,9 @@
 struct AVFrame;
 
 // What probeVideo finds out about a recording.
-struct ProbeResult {
-    QString thumb;     // in: full path of the thumbnail JPEG to write when missing
+struct ProbeResult
+{
+    QString thumb;       // in: full path of the thumbnail JPEG to write when missing
     double duration = 0; // seconds
     double fps = 0;
     int width = 0;
@@ -22,8 +23,8 @@ struct ProbeResult {
 int saveFrameAsJpeg(const AVFrame *frame, const QString &path);
 
 // Tightly packed YUV 4:2:0 planes as an OxYUV420P holds them.
-int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width,
-                      int height, const QString &path);
+int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height,
+                      const QString &path);
 
 // Opens the recording, fills result, and writes result.thumb from its first picture when
 // that file does not exist yet. Negative when the recording cannot be opened (result

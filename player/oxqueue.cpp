@@ -1,6 +1,8 @@
 #include "oxqueue.h"
 
-OxQueue::OxQueue(ReleaseFunc releaseFunc) : release(releaseFunc) {}
+OxQueue::OxQueue(ReleaseFunc releaseFunc) : release(releaseFunc)
+{
+}
 
 OxQueue::~OxQueue()
 {
@@ -72,7 +74,9 @@ QueueNode *OxQueue::lastNode()
     return tail;
 }
 
-MutexQueue::MutexQueue(ReleaseFunc release) : queue(release) {}
+MutexQueue::MutexQueue(ReleaseFunc release) : queue(release)
+{
+}
 
 MutexQueue::~MutexQueue() = default;
 

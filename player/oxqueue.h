@@ -6,7 +6,8 @@
 // Disposes of an item still held when a queue is cleared or destroyed.
 using ReleaseFunc = void (*)(void *item);
 
-struct QueueNode {
+struct QueueNode
+{
     void *item = nullptr;
     QueueNode *next = nullptr;
 };

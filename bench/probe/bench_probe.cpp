@@ -22,8 +22,8 @@ bool runFfmpeg(const QStringList &arguments)
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(QStringLiteral("ffmpeg"),
                   QStringList{"-hide_banner", "-nostdin", "-loglevel", "error", "-y"} + arguments);
-    return process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
+    return process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
 }
 
 // Clip i differs from the others in its pictures and its length, so no cache or
@@ -35,13 +35,16 @@ QString clipPath(const QString &cache, int i)
         return path;
     const QString seconds = QString::number(4 + i % 5);
     const QString partial = path + QStringLiteral(".part.mp4");
-    const bool ok = runFfmpeg(
-        {"-f", "lavfi", "-i",
-         QStringLiteral("testsrc2=size=1280x720:rate=30:duration=%1,hue=h=%2").arg(seconds).arg(i * 18),
-         "-f", "lavfi", "-i",
-         QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(300 + 50 * i).arg(seconds),
-         "-c:v", "libx264", "-preset", "veryfast", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac",
-         partial});
+    const bool ok = runFfmpeg({"-f", "lavfi", "-i",
+                               QStringLiteral("testsrc2=size=1280x720:rate=30:duration=%1,hue=h=%2")
+                                   .arg(seconds)
+                                   .arg(i * 18),
+                               "-f", "lavfi", "-i",
+                               QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2")
+                                   .arg(300 + 50 * i)
+                                   .arg(seconds),
+                               "-c:v", "libx264", "-preset", "veryfast", "-g", "30", "-pix_fmt",
+                               "yuv420p", "-c:a", "aac", partial});
     if (!ok || !QFile::rename(partial, path)) {
         QFile::remove(partial);
         return QString();
@@ -79,8 +82,8 @@ int main(int argc, char *argv[])
     for (int i = 0; i < kClips; ++i) {
         ProbeResult result;
         result.thumb = out + QStringLiteral("/probe%1.jpg").arg(i);
-        if (probeVideo(QFile::encodeName(clips[i]).constData(), result) >= 0
-            && QFile::exists(result.thumb))
+        if (probeVideo(QFile::encodeName(clips[i]).constData(), result) >= 0 &&
+            QFile::exists(result.thumb))
             ++written;
     }
     const double probeMs = timer.nsecsElapsed() / 1e6 / kClips;

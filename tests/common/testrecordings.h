@@ -10,14 +10,16 @@
 // frameLuma(n) in all of its Y plane (chroma 128), so a test reading back a decoded
 // picture, a screenshot or a thumbnail knows which picture it got.
 
-struct SubtitleCue {
+struct SubtitleCue
+{
     double start = 0;
     double end = 0;
     QString text; // may hold "\r\n" line breaks
 };
 
-struct RecordingSpec {
-    QString container = QStringLiteral("mp4"); // mp4, mov, avi, mkv
+struct RecordingSpec
+{
+    QString container = QStringLiteral("mp4");   // mp4, mov, avi, mkv
     QString videoCodec = QStringLiteral("h264"); // h264, mpeg4, or empty for none
     int width = 320;
     int height = 240;

@@ -71,8 +71,9 @@ private slots:
         QTest::addColumn<QColor>("colour");
         QTest::newRow("grey 320x240") << 320 << 240 << 126 << 128 << 128
                                       << QColor(fullRange(126), fullRange(126), fullRange(126));
-        QTest::newRow("full hd is not scaled") << 1920 << 1080 << 200 << 128 << 128
-                                               << QColor(fullRange(200), fullRange(200), fullRange(200));
+        QTest::newRow("full hd is not scaled")
+            << 1920 << 1080 << 200 << 128 << 128
+            << QColor(fullRange(200), fullRange(200), fullRange(200));
         // BT.601 limited-range red: the limited-to-full conversion must happen.
         QTest::newRow("red") << 64 << 48 << 81 << 90 << 240 << QColor(255, 0, 0);
         QTest::newRow("odd size") << 33 << 17 << 145 << 54 << 34 << QColor(0, 255, 0);
@@ -102,8 +103,8 @@ private slots:
         if (width == 1) // no chroma at all: grey
             colour = QColor(fullRange(y), fullRange(y), fullRange(y));
         const QColor got = image.pixelColor(width / 2, height / 2);
-        QVERIFY2(qAbs(got.red() - colour.red()) <= 6 && qAbs(got.green() - colour.green()) <= 6
-                     && qAbs(got.blue() - colour.blue()) <= 6,
+        QVERIFY2(qAbs(got.red() - colour.red()) <= 6 && qAbs(got.green() - colour.green()) <= 6 &&
+                     qAbs(got.blue() - colour.blue()) <= 6,
                  qPrintable(QStringLiteral("got %1").arg(got.name())));
     }
 
@@ -166,7 +167,8 @@ private slots:
         const int depth = desc->comp[0].depth;
         for (int plane = 0; plane < 4 && frame->data[plane]; ++plane) {
             const bool lumaPlane = plane == 0;
-            const int rows = lumaPlane ? frame->height : AV_CEIL_RSHIFT(frame->height, desc->log2_chroma_h);
+            const int rows =
+                lumaPlane ? frame->height : AV_CEIL_RSHIFT(frame->height, desc->log2_chroma_h);
             for (int r = 0; r < rows; ++r) {
                 uint8_t *row = frame->data[plane] + r * frame->linesize[plane];
                 const int value = lumaPlane ? 100 : 128;
@@ -224,11 +226,14 @@ private slots:
         QFETCH(RecordingSpec, spec);
         QFETCH(double, fps);
         QFETCH(double, duration);
-        const QString path = clip(QString("probe%1").arg(qHash(QByteArray(QTest::currentDataTag()))), spec);
+        const QString path =
+            clip(QString("probe%1").arg(qHash(QByteArray(QTest::currentDataTag()))), spec);
         ProbeResult result;
-        result.thumb = dir + QStringLiteral("/thumb%1.jpg").arg(qHash(QByteArray(QTest::currentDataTag())));
+        result.thumb =
+            dir + QStringLiteral("/thumb%1.jpg").arg(qHash(QByteArray(QTest::currentDataTag())));
         QVERIFY(probeVideo(path.toUtf8().constData(), result, nullptr) >= 0);
-        QVERIFY2(qAbs(result.duration - duration) < 0.03, qPrintable(QString::number(result.duration)));
+        QVERIFY2(qAbs(result.duration - duration) < 0.03,
+                 qPrintable(QString::number(result.duration)));
         QVERIFY(qAbs(result.fps - fps) < 0.001);
         QCOMPARE(result.width, spec.width);
         QCOMPARE(result.height, spec.height);

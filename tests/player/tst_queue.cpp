@@ -231,7 +231,11 @@ private slots:
                     const uint8_t got = copies[p][r * packedWidth[p] + c];
                     if (got != pattern(p, r, c))
                         QFAIL(qPrintable(QStringLiteral("plane %1 row %2 column %3: %4, want %5")
-                                             .arg(p).arg(r).arg(c).arg(got).arg(pattern(p, r, c))));
+                                             .arg(p)
+                                             .arg(r)
+                                             .arg(c)
+                                             .arg(got)
+                                             .arg(pattern(p, r, c))));
                 }
             }
         }

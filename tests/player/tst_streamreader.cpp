@@ -133,8 +133,8 @@ private slots:
         QFETCH(bool, audio);
         QFETCH(bool, subtitle);
         QFETCH(double, duration);
-        const QString path = clip(QString("select%1").arg(QTest::currentDataTag()).remove(' '),
-                                  spec);
+        const QString path =
+            clip(QString("select%1").arg(QTest::currentDataTag()).remove(' '), spec);
 
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
@@ -167,9 +167,9 @@ private slots:
         int packets = 0;
         int r = 0;
         while ((r = reader.readFrame(packet.get())) >= 0) {
-            const int kinds = int(reader.isVideoPacket(packet.get()))
-                              + int(reader.isAudioPacket(packet.get()))
-                              + int(reader.isSubtitlePacket(packet.get()));
+            const int kinds = int(reader.isVideoPacket(packet.get())) +
+                              int(reader.isAudioPacket(packet.get())) +
+                              int(reader.isSubtitlePacket(packet.get()));
             QCOMPARE(kinds, 1);
             ++packets;
             av_packet_unref(packet.get());
@@ -204,14 +204,15 @@ private slots:
         spec.startTime = startTime;
         spec.bFrames = bFrames;
         spec.seconds = 2;
-        const QString path = clip(QString("start%1").arg(QTest::currentDataTag())
-                                      .remove(QRegularExpression("[^a-z0-9]")),
-                                  spec);
+        const QString path = clip(
+            QString("start%1").arg(QTest::currentDataTag()).remove(QRegularExpression("[^a-z0-9]")),
+            spec);
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
         // Matroska keeps no stream durations, and its container duration counts the lead-in.
         if (container != "mkv")
-            QVERIFY2(qAbs(reader.duration() - 2.0) < 0.03, qPrintable(QString::number(reader.duration())));
+            QVERIFY2(qAbs(reader.duration() - 2.0) < 0.03,
+                     qPrintable(QString::number(reader.duration())));
 
         AVPacketPtr packet = makePacket();
         bool firstVideo = true, firstAudio = true;
@@ -342,9 +343,9 @@ private slots:
         else if (kind == "truncated")
             QVERIFY(!makeTruncated(clip("whole", RecordingSpec()), path).isEmpty());
 
-        QTest::ignoreMessage(QtDebugMsg,
-                             QRegularExpression("^avformat_open_input\\(" + QRegularExpression::escape(path)
-                                                + "\\) = [0-9a-f]+, .+"));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^avformat_open_input\\(" +
+                                                            QRegularExpression::escape(path) +
+                                                            "\\) = [0-9a-f]+, .+"));
         StreamReader reader;
         const int r = reader.open(path.toUtf8().constData());
         QVERIFY(r < 0);
