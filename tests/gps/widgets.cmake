@@ -3,3 +3,7 @@ dashcam_add_test(tst_qmeter SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qmeter.cpp LIB
     ENV QT_QPA_PLATFORM=offscreen)
 dashcam_add_test(tst_videoinfoview SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_videoinfoview.cpp
     LIBS dashcam_gps ENV QT_QPA_PLATFORM=offscreen)
+# A real web engine: needs an X server (xvfb-run) and, as root, no sandbox.
+dashcam_add_test(tst_oxmapwidget SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_oxmapwidget.cpp
+    LIBS dashcam_gps ENV QTWEBENGINE_DISABLE_SANDBOX=1)
+add_dependencies(tst_oxmapwidget dashcam_map_files)

@@ -1,0 +1,157 @@
+#include "oxmapwidget.h"
+
+#include "gpspoint.h"
+
+#include <QCoreApplication>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+QString &pageRoot()
+{
+    static QString root;
+    return root;
+}
+
+} // namespace
+
+void OxMapWidget::setPageRoot(const QString &folder)
+{
+    pageRoot() = folder;
+}
+
+OxMapWidget::OxMapWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    const QString root =
+        pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
+    baiduView = makeView(QStringLiteral("%1/Map/baiduMap.html").arg(root), &baiduQueue);
+    baiduView->setObjectName(QStringLiteral("baiduView"));
+    googleView = makeView(QStringLiteral("%1/Map/googleMap.html").arg(root), &googleQueue);
+    googleView->setObjectName(QStringLiteral("googleView"));
+}
+
+OxMapWidget::~OxMapWidget() = default;
+
+QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
+{
+    auto *view = new QWebEngineView(this);
+    QWebEngineSettings *settings = view->settings();
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    connect(view, &QWebEngineView::loadStarted, this, [queue] { queue->loaded = false; });
+    connect(view, &QWebEngineView::loadFinished, this, [view, queue](bool) {
+        // A page that failed to load gets the calls too: they fail quietly there,
+        // and the queue does not grow for ever.
+        queue->loaded = true;
+        const QStringList scripts = std::move(queue->scripts);
+        queue->scripts.clear();
+        for (const QString &script : scripts)
+            view->page()->runJavaScript(script);
+    });
+    view->load(QUrl::fromLocalFile(page));
+    return view;
+}
+
+OxMapWidget::PageQueue *OxMapWidget::queueOf(QWebEngineView *view)
+{
+    return view == googleView ? &googleQueue : &baiduQueue;
+}
+
+void OxMapWidget::runScript(const QString &script)
+{
+    if (!currentView)
+        return;
+    PageQueue *queue = queueOf(currentView);
+    if (queue->loaded) {
+        currentView->page()->runJavaScript(script);
+        return;
+    }
+    // initGpsInfo() forgets everything the page was told before, so the calls
+    // queued ahead of it need not be kept.
+    if (script.startsWith(QLatin1String("initGpsInfo(")))
+        queue->scripts.clear();
+    queue->scripts.append(script);
+}
+
+void OxMapWidget::setMapType(int type)
+{
+    mapType = type;
+    if (type == 2) {
+        currentView = googleView;
+        baiduView->hide();
+        googleView->show();
+    } else {
+        baiduView->show();
+        googleView->hide();
+        currentView = baiduView;
+    }
+    resize(size());
+}
+
+void OxMapWidget::setGPSCorrection(int flag)
+{
+    gpsCorrection = flag;
+}
+
+void OxMapWidget::clearMap()
+{
+    runScript(QStringLiteral("initGpsInfo();"));
+}
+
+void OxMapWidget::showTrack(const OxTrack &newTrack)
+{
+    runScript(QStringLiteral("initGpsInfo();"));
+    track.clear();
+    for (const OxLocation &fix : newTrack) {
+        track.append(fix);
+        if (!fix.valid)
+            continue;
+        double lat = fix.latitude;
+        double lng = fix.longitude;
+        if (gpsCorrection != 0 && (mapType == 1 || mapType == 2)) {
+            // GPSPoint's two-value constructor already converts, so the WGS-84
+            // values go in through the fields.
+            GPSPoint wgs;
+            wgs.lat = lat;
+            wgs.lng = lng;
+            GPSPoint corrected = wgs84ToGcj02(wgs);
+            if (mapType == 1)
+                corrected = gcj02ToBd09(corrected);
+            lat = corrected.lat;
+            lng = corrected.lng;
+        }
+        runScript(QString::asprintf("addAddress(%lf,%lf);", lat, lng));
+    }
+    runScript(QStringLiteral("showPolyline();"));
+    play(0);
+    pointCount = track.size();
+}
+
+void OxMapWidget::play(int index)
+{
+    runScript(QString::asprintf("play(%d)", index));
+}
+
+void OxMapWidget::updateProgress(double current, double duration)
+{
+    double n = duration != 0 ? std::trunc(pointCount * current / duration) : 0;
+    // NaN and out-of-range values would make the integer conversion undefined.
+    if (!(n > 0))
+        n = 0;
+    play(int(std::min(n, double(INT_MAX))));
+}
+
+void OxMapWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    baiduView->setGeometry(0, 0, width(), height());
+    googleView->setGeometry(0, 0, width(), height());
+}
