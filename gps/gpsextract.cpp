@@ -44,7 +44,8 @@ bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
         if (reader.isSubtitlePacket(packet.get())) {
             SubtitleGuard guard;
             int got = 0;
-            if (avcodec_decode_subtitle2(decoder, &guard.subtitle, &got, packet.get()) >= 0 && got) {
+            if (avcodec_decode_subtitle2(decoder, &guard.subtitle, &got, packet.get()) >= 0 &&
+                got) {
                 for (unsigned r = 0; r < guard.subtitle.num_rects; ++r) {
                     const AVSubtitleRect *rect = guard.subtitle.rects[r];
                     if (!rect || (!rect->ass && !rect->text))

@@ -35,14 +35,14 @@ GPSPoint::GPSPoint(double lat, double lng)
     const double q = std::sqrt(m);
 
     const double common = (20.0 * std::sin(6.0 * x * P) + 20.0 * std::sin(2.0 * x * P)) * 2.0 / 3.0;
-    const double dLat = -100.0 + 2.0 * x + 3.0 * y + 0.2 * y * y + 0.1 * x * y +
-                        0.2 * std::sqrt(std::fabs(x)) + common +
-                        (40.0 * std::sin(y / 3.0 * P) + 20.0 * std::sin(y * P)) * 2.0 / 3.0 +
-                        (160.0 * std::sin(y / 12.0 * P) + 320.0 * std::sin(y * P / 30.0)) * 2.0 / 3.0;
-    const double dLng = 300.0 + x + 2.0 * y + 0.1 * x * x + 0.1 * x * y +
-                        0.1 * std::sqrt(std::fabs(x)) + common +
-                        (40.0 * std::sin(x / 3.0 * P) + 20.0 * std::sin(x * P)) * 2.0 / 3.0 +
-                        (150.0 * std::sin(x / 12.0 * P) + 300.0 * std::sin(x / 30.0 * P)) * 2.0 / 3.0;
+    const double dLat =
+        -100.0 + 2.0 * x + 3.0 * y + 0.2 * y * y + 0.1 * x * y + 0.2 * std::sqrt(std::fabs(x)) +
+        common + (40.0 * std::sin(y / 3.0 * P) + 20.0 * std::sin(y * P)) * 2.0 / 3.0 +
+        (160.0 * std::sin(y / 12.0 * P) + 320.0 * std::sin(y * P / 30.0)) * 2.0 / 3.0;
+    const double dLng =
+        300.0 + x + 2.0 * y + 0.1 * x * x + 0.1 * x * y + 0.1 * std::sqrt(std::fabs(x)) + common +
+        (40.0 * std::sin(x / 3.0 * P) + 20.0 * std::sin(x * P)) * 2.0 / 3.0 +
+        (150.0 * std::sin(x / 12.0 * P) + 300.0 * std::sin(x / 30.0 * P)) * 2.0 / 3.0;
 
     this->lat = lat + dLat * 180.0 / ((B / (q * m)) * P);
     this->lng = lng + dLng * 180.0 / (std::cos(r) * (A / q) * P);

@@ -62,10 +62,14 @@ QString subtitleClip(const QString &cache)
     const QString partial = path + QStringLiteral(".part.mp4");
     const QString seconds = QString::number(kSeconds);
     const bool ok = runFfmpeg(
-        {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=" + seconds, "-f", "lavfi",
-         "-i", "sine=frequency=1000:sample_rate=48000:duration=" + seconds, "-i", srt, "-map", "0:v",
-         "-map", "1:a", "-map", "2:s", "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "12M",
-         "-pix_fmt", "yuv420p", "-c:a", "aac", "-c:s", "mov_text", partial});
+        {"-f",   "lavfi",   "-i",       "testsrc2=size=1920x1080:rate=30:duration=" + seconds,
+         "-f",   "lavfi",   "-i",       "sine=frequency=1000:sample_rate=48000:duration=" + seconds,
+         "-i",   srt,       "-map",     "0:v",
+         "-map", "1:a",     "-map",     "2:s",
+         "-c:v", "libx264", "-preset",  "ultrafast",
+         "-b:v", "12M",     "-pix_fmt", "yuv420p",
+         "-c:a", "aac",     "-c:s",     "mov_text",
+         partial});
     QFile::remove(srt);
     if (!ok || !QFile::rename(partial, path)) {
         QFile::remove(partial);

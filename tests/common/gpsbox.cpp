@@ -78,9 +78,9 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &spec)
         data.insert(int(moov), wide);
     }
 
-    const int payloadLength =
-        spec.payloadSize >= 0 ? spec.payloadSize
-                              : 8 + 8 * (spec.blocks.size() + spec.extraOffsets.size());
+    const int payloadLength = spec.payloadSize >= 0
+                                  ? spec.payloadSize
+                                  : 8 + 8 * (spec.blocks.size() + spec.extraOffsets.size());
     const qint64 freeStart = data.size() + 8 + payloadLength;
 
     QByteArray payload("GPSINDEX", 8);

@@ -8,11 +8,12 @@
 // writes it without faststart). The box's payload is an 8-byte header and one
 // 8-byte entry (offset, length) per block; the blocks themselves go into a
 // "free" box appended at the end, so no chunk offset of the recording moves.
-struct GpsBoxSpec {
-    QVector<QByteArray> blocks; // NMEA text, one index entry each
-    int blockStride = 4096;     // each block zero-padded to this many bytes (0: packed)
-    int payloadSize = -1;       // >= 0: cut or zero-pad the payload to this many bytes
-    bool afterMoov = false;     // the box at the top level after "moov", not inside it
+struct GpsBoxSpec
+{
+    QVector<QByteArray> blocks;     // NMEA text, one index entry each
+    int blockStride = 4096;         // each block zero-padded to this many bytes (0: packed)
+    int payloadSize = -1;           // >= 0: cut or zero-pad the payload to this many bytes
+    bool afterMoov = false;         // the box at the top level after "moov", not inside it
     bool wideBoxBeforeMoov = false; // a box with a 64-bit size (size field 1) before "moov"
     QVector<qint64> extraOffsets;   // further entries pointing anywhere, after the blocks'
 };

@@ -23,7 +23,8 @@ private slots:
     void badInvocations();
 
 private:
-    struct Run {
+    struct Run
+    {
         int code = -1;
         QByteArray out;
         QByteArray err;
@@ -68,11 +69,12 @@ void tst_dashcamtrack::initTestCase()
     box.blocks = {rmcSentence(0), rmcSentence(1, "$GNRMC", 'V'), rmcSentence(2)};
     QVERIFY(addGpsBox(boxed, box));
 
-    spec.subtitles = {{0, 0.9, QString::fromLatin1(rmcSentence(0))},
-                      {1, 1.9,
-                       QStringLiteral("A,070324,080001,3112.0000,S,00030.0000,W,41.5,0.1,0.2,1.0;")},
-                      {2, 2.9, QString::fromLatin1(rmcSentence(2)) +
-                                   QStringLiteral("\r\n$GSENSOR,X,0.5,Y,-1.5,Z,0.25;")}};
+    spec.subtitles = {
+        {0, 0.9, QString::fromLatin1(rmcSentence(0))},
+        {1, 1.9, QStringLiteral("A,070324,080001,3112.0000,S,00030.0000,W,41.5,0.1,0.2,1.0;")},
+        {2, 2.9,
+         QString::fromLatin1(rmcSentence(2)) +
+             QStringLiteral("\r\n$GSENSOR,X,0.5,Y,-1.5,Z,0.25;")}};
     spec.seconds = 3;
     subtitled = makeRecording(dir, QStringLiteral("subtitled"), spec);
     QVERIFY(!subtitled.isEmpty());
@@ -82,10 +84,11 @@ void tst_dashcamtrack::csvFromSubtitles()
 {
     const Run r = run({subtitled});
     QCOMPARE(r.code, 0);
-    QCOMPARE(r.out, QByteArray(kHeader) +
-                        "1,7,3,24,8,0,0,31.200000,121.400000,37.040000,0.000000,0.000000,0.000000\n"
-                        "1,7,3,24,8,0,1,-31.200000,-0.500000,41.500000,0.100000,0.200000,1.000000\n"
-                        "1,7,3,24,8,0,2,31.200000,121.400333,40.744000,0.500000,-1.500000,0.250000\n");
+    QCOMPARE(r.out,
+             QByteArray(kHeader) +
+                 "1,7,3,24,8,0,0,31.200000,121.400000,37.040000,0.000000,0.000000,0.000000\n"
+                 "1,7,3,24,8,0,1,-31.200000,-0.500000,41.500000,0.100000,0.200000,1.000000\n"
+                 "1,7,3,24,8,0,2,31.200000,121.400333,40.744000,0.500000,-1.500000,0.250000\n");
     QVERIFY(r.err.isEmpty());
     QCOMPARE(run({"--format", "csv", subtitled}).out, r.out);
 }
@@ -116,7 +119,8 @@ void tst_dashcamtrack::gpx()
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
-        QCOMPARE(xml.namespaceUri().toString(), QStringLiteral("http://www.topografix.com/GPX/1/1"));
+        QCOMPARE(xml.namespaceUri().toString(),
+                 QStringLiteral("http://www.topografix.com/GPX/1/1"));
         const QStringRef tag = xml.name();
         if (tag == QLatin1String("gpx"))
             QCOMPARE(xml.attributes().value(QLatin1String("version")).toString(),
@@ -153,7 +157,8 @@ void tst_dashcamtrack::noTrack()
     QXmlStreamReader xml(gpx.out);
     int points = 0;
     while (!xml.atEnd())
-        points += xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("trkpt");
+        points += xml.readNext() == QXmlStreamReader::StartElement &&
+                  xml.name() == QLatin1String("trkpt");
     QVERIFY(!xml.hasError());
     QCOMPARE(points, 0);
 

@@ -327,7 +327,8 @@ void tst_gpsextract::hostileBoxSizes()
 {
     const QByteArray ftyp = be32(16) + "ftypisom" + be32(0);
 
-    struct Case {
+    struct Case
+    {
         const char *name;
         QByteArray data;
         int payload; // expected payload length, -1 for nothing found
@@ -336,17 +337,21 @@ void tst_gpsextract::hostileBoxSizes()
     const Case cases[] = {
         {"huge gps size reads what is left",
          ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " + tail, 100},
-        {"gps size past the end", ftyp + be32(200) + "moov" + be32(60) + "gps " + tail.left(20), 20},
-        {"size field of 2^31 and more", ftyp + be32(0x80000000) + "moov" + be32(0xfffffff0) + "gps ", -1},
-        {"gps box with an empty payload at the end", ftyp + be32(16) + "moov" + be32(9) + "gps ", 0},
-        {"top-level sizes running past 2^31", be32(0x7ffffff8) + "free" + be32(0x7ffffff8) + "free", -1},
+        {"gps size past the end", ftyp + be32(200) + "moov" + be32(60) + "gps " + tail.left(20),
+         20},
+        {"size field of 2^31 and more",
+         ftyp + be32(0x80000000) + "moov" + be32(0xfffffff0) + "gps ", -1},
+        {"gps box with an empty payload at the end", ftyp + be32(16) + "moov" + be32(9) + "gps ",
+         0},
+        {"top-level sizes running past 2^31", be32(0x7ffffff8) + "free" + be32(0x7ffffff8) + "free",
+         -1},
         {"to-the-end box", ftyp + be32(0) + "moov" + be32(16) + "gps " + tail, -1},
-        {"empty box stepped over", ftyp + be32(8) + "free" + be32(24) + "moov" + be32(16) + "gps ", 0},
+        {"empty box stepped over", ftyp + be32(8) + "free" + be32(24) + "moov" + be32(16) + "gps ",
+         0},
         {"size below 8 stops", ftyp + be32(7) + "free" + be32(24) + "moov" + be32(16) + "gps ", -1},
         {"header cut short", ftyp + be32(24) + "mo", -1},
-        {"inner walk past moov", ftyp + be32(24) + "moov" + be32(16) + "trak" + "12345678" + be32(12) +
-                                     "gps " + "abcd",
-         4},
+        {"inner walk past moov",
+         ftyp + be32(24) + "moov" + be32(16) + "trak" + "12345678" + be32(12) + "gps " + "abcd", 4},
         {"nothing", QByteArray(), -1},
     };
     for (const Case &c : cases) {

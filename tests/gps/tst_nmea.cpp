@@ -52,20 +52,19 @@ void tst_nmea::parse_data()
     QTest::newRow("rmc lower-case status")
         << QByteArray(kRmc).replace(",A,4807", ",a,4807") << munich;
 
-    QTest::newRow("rmc inside other text")
-        << QByteArray("garbage before ").append(kRmc) << munich;
+    QTest::newRow("rmc inside other text") << QByteArray("garbage before ").append(kRmc) << munich;
 
     QTest::newRow("no mode field but a following line")
         << QByteArray("$GPRMC,123519.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n"
                       "$GPGGA,1")
         << munich;
 
-    QTest::newRow("gnrmc only")
-        << QByteArray(kRmc).replace("$GPRMC", "$GNRMC") << munich;
+    QTest::newRow("gnrmc only") << QByteArray(kRmc).replace("$GPRMC", "$GNRMC") << munich;
     Expected later{true, 31.2, 121.4, 0, 0, 0, 0, 7, 3, 24, 8, 0, 1};
     QTest::newRow("gprmc preferred to an earlier gnrmc")
-        << QByteArray(kRmc).replace("$GPRMC", "$GNRMC").append(
-               "\r\n$GPRMC,080001,A,3112.000,N,12124.000,E,,,070324,,,A*00")
+        << QByteArray(kRmc)
+               .replace("$GPRMC", "$GNRMC")
+               .append("\r\n$GPRMC,080001,A,3112.000,N,12124.000,E,,,070324,,,A*00")
         << later;
 
     Expected sensor = munich;
@@ -103,7 +102,8 @@ void tst_nmea::parse_data()
         << QByteArray("$GPRMC,xx,A,yy,N,zz,E,ss,,dd,,,") << junk;
 
     const Expected line{true, 48.1173, -11.516667, 41.5, 0.1, 0.2, 1.0, 23, 3, 94, 12, 35, 19};
-    QTest::newRow("fix line") << QByteArray("A,230394,123519,4807.038,N,01131.000,W,41.5,0.1,0.2,1.0;")
+    QTest::newRow("fix line") << QByteArray(
+                                     "A,230394,123519,4807.038,N,01131.000,W,41.5,0.1,0.2,1.0;")
                               << line;
     QTest::newRow("fix line lower case")
         << QByteArray("a,230394,123519.75,4807.038,n,01131.000,w,41.5,0.1,0.2,1.0;") << line;
@@ -171,7 +171,8 @@ void tst_nmea::cueText_data()
         << QByteArray("12,0,Default,,0,0,0,,a\\Nb\\nc") << QByteArray("a\r\nb\r\nc");
     QTest::newRow("commas in the text are kept")
         << QByteArray("0,0,Default,,0,0,0,,A,230394,1") << QByteArray("A,230394,1");
-    QTest::newRow("too few fields, handed over whole") << QByteArray("0,0,x") << QByteArray("0,0,x");
+    QTest::newRow("too few fields, handed over whole")
+        << QByteArray("0,0,x") << QByteArray("0,0,x");
 }
 
 void tst_nmea::cueText()
@@ -185,15 +186,16 @@ void tst_nmea::cueText()
 void tst_nmea::cueWithSensorLine()
 {
     OxLocation fix;
-    const QByteArray rmcCue = QByteArray("0,0,Default,,0,0,0,,").append(kRmc).append(
-        "\\N$GSENSOR,X,0.12,Y,-0.5,Z,1.25;");
+    const QByteArray rmcCue =
+        QByteArray("0,0,Default,,0,0,0,,").append(kRmc).append("\\N$GSENSOR,X,0.12,Y,-0.5,Z,1.25;");
     QCOMPARE(parseLocation(subtitleCueText(rmcCue.constData(), nullptr).constData(), fix), 0);
     QCOMPARE(fix.gsensorX, 0.12);
     QCOMPARE(fix.gsensorY, -0.5);
     QCOMPARE(fix.gsensorZ, 1.25);
 
     OxLocation line;
-    const char *lineCue = "3,0,Default,,0,0,0,,A,230394,123519,4807.038,N,01131.000,W,41.5,0.1,0.2,1.0;";
+    const char *lineCue =
+        "3,0,Default,,0,0,0,,A,230394,123519,4807.038,N,01131.000,W,41.5,0.1,0.2,1.0;";
     QCOMPARE(parseLocation(lineCue, line), -1); // the event fields get in the way
     QCOMPARE(parseLocation(subtitleCueText(lineCue, nullptr).constData(), line), 0);
     QCOMPARE(line.speed, 41.5);

@@ -33,8 +33,8 @@ void writeCsv(QFile &out, const OxTrack &track)
     s << "valid,day,month,year,hour,minute,second,latitude,longitude,speed,gsensorX,gsensorY,"
          "gsensorZ\n";
     for (const OxLocation &f : track) {
-        s << (f.valid ? 1 : 0) << ',' << f.day << ',' << f.month << ',' << f.year << ','
-          << f.hour << ',' << f.minute << ',' << f.second << ',' << decimal(f.latitude) << ','
+        s << (f.valid ? 1 : 0) << ',' << f.day << ',' << f.month << ',' << f.year << ',' << f.hour
+          << ',' << f.minute << ',' << f.second << ',' << decimal(f.latitude) << ','
           << decimal(f.longitude) << ',' << decimal(f.speed) << ',' << decimal(f.gsensorX) << ','
           << decimal(f.gsensorY) << ',' << decimal(f.gsensorZ) << '\n';
     }
