@@ -1,12 +1,15 @@
 # The two set-up commands of the README:
 #   make run    install what is missing, build, start the player
-#   make test   install what is missing, build, run every test headless
+#   make test   install what is missing, build, run every test headless, then fuzz the
+#               parsers of outside data for FUZZ_SECONDS each
 # and, for developers:
 #   make bench  build and run every benchmark, printing their "figure ..." lines
 #   make build  configure and build only
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# Each libFuzzer target of the outside-data parsers runs this long in `make test`.
+FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
 # Qt WebEngine refuses to start as root unless its sandbox is off.
@@ -31,6 +34,7 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ../scripts/with-test-services $(XVFB) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	FUZZ_BUILD_DIR=$(abspath $(BUILD_DIR))/fuzz ./scripts/run-fuzzers $(FUZZ_SECONDS)
 
 bench: build
 	cd $(BUILD_DIR) && ../scripts/with-test-services $(XVFB) ../scripts/run-benchmarks
