@@ -26,11 +26,9 @@ void OxMapWidget::setPageRoot(const QString &folder)
     pageRoot() = folder;
 }
 
-OxMapWidget::OxMapWidget(QWidget *parent)
-    : QWidget(parent)
+OxMapWidget::OxMapWidget(QWidget *parent) : QWidget(parent)
 {
-    const QString root =
-        pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
+    const QString root = pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
     baiduView = makeView(QStringLiteral("%1/Map/baiduMap.html").arg(root), &baiduQueue);
     baiduView->setObjectName(QStringLiteral("baiduView"));
     googleView = makeView(QStringLiteral("%1/Map/googleMap.html").arg(root), &googleQueue);

@@ -10,8 +10,7 @@
 #include <cmath>
 
 QMeter::QMeter(QWidget *parent)
-    : QWidget(parent)
-    , animation(new QPropertyAnimation(this, "value", this))
+    : QWidget(parent), animation(new QPropertyAnimation(this, "value", this))
 {
     animation->setDuration(1000);
     setMinimumSize(80, 80);
@@ -265,14 +264,14 @@ void QMeter::paintEvent(QPaintEvent *)
         for (int i = 0; i <= steps; ++i) {
             // The quarter turn lets sin and cos give x and y of the arc angle
             // with y pointing down.
-            const double a = startAngle * 3.1415926535 / 180 + 1.57079632675
-                             + i * ((endAngle - startAngle) / steps * 0.017453292519444445);
+            const double a = startAngle * 3.1415926535 / 180 + 1.57079632675 +
+                             i * ((endAngle - startAngle) / steps * 0.017453292519444445);
             const QString text =
                 QString::number(minValue + (maxValue - minValue) / steps * i, 'f', precision);
             const int w = metrics.horizontalAdvance(text);
             const int h = metrics.height();
-            painter.drawText(QPoint(int(std::sin(a) * 38 - w * 0.5), int(h * 0.25 + std::cos(a) * 38)),
-                             text);
+            painter.drawText(
+                QPoint(int(std::sin(a) * 38 - w * 0.5), int(h * 0.25 + std::cos(a) * 38)), text);
         }
     }
 
@@ -303,8 +302,9 @@ void QMeter::paintEvent(QPaintEvent *)
     // 9. needle and hub
     {
         const double needleAngle =
-            hasRange ? (endAngle - startAngle) / (maxValue - minValue) * (value - minValue) + startAngle
-                     : startAngle;
+            hasRange
+                ? (endAngle - startAngle) / (maxValue - minValue) * (value - minValue) + startAngle
+                : startAngle;
         painter.save();
         painter.rotate(-90);
         painter.rotate(-double(int(needleAngle)));

@@ -33,8 +33,8 @@ class QMeter : public QWidget
     Q_PROPERTY(double beginWarningValue MEMBER beginWarningValue WRITE setBeginWarningValue)
     Q_PROPERTY(double endWarningValue MEMBER endWarningValue WRITE setEndWarningValue)
     Q_PROPERTY(bool enableWarningWindow MEMBER enableWarningWindow WRITE setEnableWarningWindow)
-    Q_PROPERTY(bool enableNumericIndicator MEMBER enableNumericIndicator
-                   WRITE setNumericIndicatorEnabled)
+    Q_PROPERTY(
+        bool enableNumericIndicator MEMBER enableNumericIndicator WRITE setNumericIndicatorEnabled)
 
 public:
     explicit QMeter(QWidget *parent = nullptr);

@@ -48,8 +48,7 @@ QLabel *makeLabel(QWidget *parent, const char *name)
 
 } // namespace
 
-VideoInfoView::VideoInfoView(QWidget *parent)
-    : QWidget(parent)
+VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
 {
     meter = new QMeter(this);
     meter->setObjectName(QStringLiteral("meter"));
@@ -102,7 +101,8 @@ VideoInfoView::~VideoInfoView() = default;
 void VideoInfoView::updateUnitTexts()
 {
     meter->setUnits(speedUnit == 1 ? QStringLiteral("mph") : QStringLiteral("Km/h"));
-    const QString pattern = speedUnit == 1 ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
+    const QString pattern =
+        speedUnit == 1 ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
     distanceTitle->setText(pattern.arg(languageText(QStringLiteral("total_distance"))));
 }
 

@@ -5,8 +5,7 @@
 
 #include <cstdlib>
 
-OxSlider::OxSlider(QWidget *parent)
-    : QSlider(parent)
+OxSlider::OxSlider(QWidget *parent) : QSlider(parent)
 {
     installEventFilter(this);
 }

@@ -31,7 +31,8 @@ double percentile(std::vector<double> v, double p)
 
 void figure(const char *name, double value, double reference, double target)
 {
-    std::printf("figure %s value=%.1f reference=%.1f target=%.1f\n", name, value, reference, target);
+    std::printf("figure %s value=%.1f reference=%.1f target=%.1f\n", name, value, reference,
+                target);
     std::fflush(stdout);
 }
 

@@ -137,8 +137,10 @@ private slots:
             for (int y = 0; y < image.height(); y += 2)
                 for (int x = 0; x < image.width(); x += 2) {
                     const QColor c = image.pixelColor(x, y);
-                    n += (qAbs(c.red() - 0x1e) < 40 && qAbs(c.green() - 0x6f) < 40
-                          && c.blue() > 180) ? 1 : 0;
+                    n +=
+                        (qAbs(c.red() - 0x1e) < 40 && qAbs(c.green() - 0x6f) < 40 && c.blue() > 180)
+                            ? 1
+                            : 0;
                 }
             return n;
         };
@@ -226,10 +228,9 @@ private slots:
     void pagesShrugOffOddCalls()
     {
         // printf spells non-finite numbers nan and inf; such calls are dropped.
-        const QVariant n = eval(baidu,
-                                "initGpsInfo(); addAddress(nan,-nan); addAddress(inf,1);"
-                                "addAddress(31.5,121.5); showPolyline(); play(-3);"
-                                "__state().points.length");
+        const QVariant n = eval(baidu, "initGpsInfo(); addAddress(nan,-nan); addAddress(inf,1);"
+                                       "addAddress(31.5,121.5); showPolyline(); play(-3);"
+                                       "__state().points.length");
         QCOMPARE(n.toInt(), 1);
         const QVariantMap s = state(baidu);
         QCOMPARE(s.value("marker").toInt(), 0);

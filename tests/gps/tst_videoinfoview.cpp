@@ -51,7 +51,10 @@ class tst_videoinfoview : public QObject
     {
         return view.findChild<QLabel *>(name)->text();
     }
-    static OxSlider *slider(const VideoInfoView &view) { return view.findChild<OxSlider *>("slider"); }
+    static OxSlider *slider(const VideoInfoView &view)
+    {
+        return view.findChild<OxSlider *>("slider");
+    }
     static double gauge(const VideoInfoView &view)
     {
         return view.findChild<QMeter *>("meter")->property("value").toDouble();
@@ -72,7 +75,9 @@ class tst_videoinfoview : public QObject
         option.sliderPosition = s->sliderPosition();
         option.sliderValue = s->value();
         option.subControls = QStyle::SC_All;
-        return s->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, s).center();
+        return s->style()
+            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, s)
+            .center();
     }
 
 private slots:
@@ -108,9 +113,8 @@ private slots:
             << OxTrack{fix(true, 0, 0, 0), fix(true, 0, 1, 0), fix(false, 0, 1.5, 0),
                        fix(true, 0, 2, 0), fix(true, 0, 3, 0)}
             << 0 << 0.0 << 0.0 << 2 * 111.2018;
-        QTest::newRow("antipodes stay finite")
-            << OxTrack{fix(true, 0, 0, 0), fix(true, 0, 180, 0)} << 0 << 0.0 << 0.0
-            << 12742.786 * M_PI / 2;
+        QTest::newRow("antipodes stay finite") << OxTrack{fix(true, 0, 0, 0), fix(true, 0, 180, 0)}
+                                               << 0 << 0.0 << 0.0 << 12742.786 * M_PI / 2;
     }
 
     void statistics()
@@ -330,7 +334,8 @@ private slots:
         view.resize(1000, 200); // c = 260
         view.show();
         QCOMPARE(view.findChild<QMeter *>("meter")->geometry(), QRect(5, 5, 190, 190));
-        QCOMPARE(view.findChild<QLCDNumber *>("distanceValue")->geometry(), QRect(740, 30, 260, 50));
+        QCOMPARE(view.findChild<QLCDNumber *>("distanceValue")->geometry(),
+                 QRect(740, 30, 260, 50));
         QCOMPARE(view.findChild<QLabel *>("maxSpeedTitle")->geometry(), QRect(470, 80, 260, 30));
         QCOMPARE(slider(view)->geometry(), QRect(250, 170, 700, 30));
         QCOMPARE(view.findChild<QLabel *>("lengthLabel")->geometry(), QRect(950, 170, 50, 30));
