@@ -18,6 +18,10 @@ extern "C" {
 
 namespace {
 
+// Writes refused although the device said it had room, 1 ms apart, before a chunk is
+// given up as undeliverable.
+constexpr int kMaxRefusals = 100;
+
 void releaseChunk(void *item)
 {
     delete static_cast<OxMediaData *>(item);
@@ -145,26 +149,29 @@ int OxAudioOutput::write(const uint8_t *bytes, qint64 length, const std::atomic<
         return -1;
     qint64 offset = 0;
     qint64 remaining = length;
+    int refused = 0;
     while (remaining > 0) {
         if (abort && abort->load())
             return -1;
         const int period = output->periodSize();
-        if (period <= 0) {
+        const int room = output->bytesFree();
+        if (period <= 0 || room <= 0) {
+            // Full: the device's consumption paces the audio thread.
             QThread::msleep(1);
             continue;
         }
         const qint64 w = device->write(reinterpret_cast<const char *>(bytes) + offset,
-                                       std::min<qint64>(remaining, period));
-        if (w < 0 || output->error() == QAudio::FatalError) {
+                                       std::min<qint64>(remaining, std::min(period, room)));
+        if (w < 0 || (w == 0 && ++refused > kMaxRefusals)) {
             // A lost or failing device: drop the rest of this chunk rather than retry forever.
             qDebug("audio write = %lld, error %d", w, int(output->error()));
             return -1;
         }
         if (w == 0) {
-            // Full: the device's consumption paces the audio thread.
             QThread::msleep(1);
             continue;
         }
+        refused = 0;
         remaining -= w;
         offset += w;
     }

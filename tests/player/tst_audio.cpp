@@ -1,0 +1,302 @@
+#include "soundserver.h"
+#include "testhome.h"
+
+#include "ffmpeg_ptr.h"
+#include "oxaudio.h"
+#include "oxmediadata.h"
+
+#include <QAudioDeviceInfo>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace {
+
+// A decoded frame of `samples` samples, every sample of every channel set to `value`
+// (in the format's own type).
+AVFramePtr makeAudioFrame(AVSampleFormat format, int channels, int samples, double value)
+{
+    AVFramePtr frame = makeFrame();
+    frame->format = format;
+    frame->nb_samples = samples;
+    av_channel_layout_default(&frame->ch_layout, channels);
+    frame->sample_rate = 48000;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        return nullptr;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int perPlane = planar ? samples : samples * channels;
+    for (int p = 0; p < (planar ? channels : 1); ++p) {
+        for (int i = 0; i < perPlane; ++i) {
+            switch (av_get_packed_sample_fmt(format)) {
+            case AV_SAMPLE_FMT_FLT:
+                reinterpret_cast<float *>(frame->extended_data[p])[i] = float(value);
+                break;
+            case AV_SAMPLE_FMT_S16:
+                reinterpret_cast<int16_t *>(frame->extended_data[p])[i] = int16_t(value);
+                break;
+            default:
+                return nullptr;
+            }
+        }
+    }
+    return frame;
+}
+
+QList<OxAudioData *> drain(OxAudioResampler &resampler)
+{
+    QList<OxAudioData *> chunks;
+    while (OxAudioData *chunk = resampler.popChunk())
+        chunks.append(chunk);
+    return chunks;
+}
+
+} // namespace
+
+class TestAudio : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestHome> home;
+
+private slots:
+    void initTestCase()
+    {
+        keepSoundServer();
+        home = std::make_unique<TestHome>();
+    }
+
+    void sampleFormatTable_data();
+    void sampleFormatTable();
+    void deviceFormatTable_data();
+    void deviceFormatTable();
+    void chunksFromConversion_data();
+    void chunksFromConversion();
+    void unknownLayoutCountsAsFrontLeft();
+    void resetDropsThePartialChunk();
+    void pushModeOutputOnTheNullSink();
+    void writeGivesUpWhenAsked();
+};
+
+void TestAudio::sampleFormatTable_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("type");
+    QTest::newRow("u8") << int(AV_SAMPLE_FMT_U8) << 8 << int(QAudioFormat::UnSignedInt);
+    QTest::newRow("u8p") << int(AV_SAMPLE_FMT_U8P) << 8 << int(QAudioFormat::UnSignedInt);
+    QTest::newRow("s16") << int(AV_SAMPLE_FMT_S16) << 16 << int(QAudioFormat::SignedInt);
+    QTest::newRow("s16p") << int(AV_SAMPLE_FMT_S16P) << 16 << int(QAudioFormat::SignedInt);
+    QTest::newRow("s32") << int(AV_SAMPLE_FMT_S32) << 32 << int(QAudioFormat::SignedInt);
+    QTest::newRow("s32p") << int(AV_SAMPLE_FMT_S32P) << 32 << int(QAudioFormat::SignedInt);
+    QTest::newRow("flt") << int(AV_SAMPLE_FMT_FLT) << 32 << int(QAudioFormat::Float);
+    QTest::newRow("fltp") << int(AV_SAMPLE_FMT_FLTP) << 32 << int(QAudioFormat::Float);
+    QTest::newRow("dbl") << int(AV_SAMPLE_FMT_DBL) << 64 << int(QAudioFormat::Float);
+    QTest::newRow("dblp") << int(AV_SAMPLE_FMT_DBLP) << 64 << int(QAudioFormat::Float);
+    QTest::newRow("s64") << int(AV_SAMPLE_FMT_S64) << 64 << int(QAudioFormat::SignedInt);
+    QTest::newRow("s64p is not listed") << int(AV_SAMPLE_FMT_S64P) << -1 << int(QAudioFormat::Unknown);
+    QTest::newRow("none") << int(AV_SAMPLE_FMT_NONE) << -1 << int(QAudioFormat::Unknown);
+}
+
+void TestAudio::sampleFormatTable()
+{
+    QFETCH(int, format);
+    QFETCH(int, size);
+    QFETCH(int, type);
+    const QAudioFormat f = OxAudioOutput::formatFor(format, 44100, 2);
+    QCOMPARE(f.sampleSize(), size);
+    QCOMPARE(int(f.sampleType()), type);
+    QCOMPARE(f.sampleRate(), 44100);
+    QCOMPARE(f.channelCount(), 2);
+    QCOMPARE(f.codec(), QStringLiteral("audio/pcm"));
+    QCOMPARE(f.byteOrder(), QAudioFormat::LittleEndian);
+}
+
+void TestAudio::deviceFormatTable_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("format");
+    QTest::newRow("signed 32") << int(QAudioFormat::SignedInt) << 32 << int(AV_SAMPLE_FMT_S32);
+    QTest::newRow("signed 64") << int(QAudioFormat::SignedInt) << 64 << int(AV_SAMPLE_FMT_S64);
+    QTest::newRow("signed 16") << int(QAudioFormat::SignedInt) << 16 << int(AV_SAMPLE_FMT_S16);
+    QTest::newRow("signed 24") << int(QAudioFormat::SignedInt) << 24 << int(AV_SAMPLE_FMT_S16);
+    QTest::newRow("unsigned 8") << int(QAudioFormat::UnSignedInt) << 8 << int(AV_SAMPLE_FMT_U8);
+    QTest::newRow("unsigned 16") << int(QAudioFormat::UnSignedInt) << 16 << int(AV_SAMPLE_FMT_U8);
+    QTest::newRow("float 32") << int(QAudioFormat::Float) << 32 << int(AV_SAMPLE_FMT_FLT);
+    QTest::newRow("float 64") << int(QAudioFormat::Float) << 64 << int(AV_SAMPLE_FMT_DBL);
+    QTest::newRow("unknown 32") << int(QAudioFormat::Unknown) << 32 << int(AV_SAMPLE_FMT_FLT);
+    QTest::newRow("unknown -1") << int(QAudioFormat::Unknown) << -1 << int(AV_SAMPLE_FMT_DBL);
+}
+
+void TestAudio::deviceFormatTable()
+{
+    QFETCH(int, type);
+    QFETCH(int, size);
+    QFETCH(int, format);
+    QCOMPARE(int(OxAudioOutput::outputFormatFor(QAudioFormat::SampleType(type), size)), format);
+}
+
+void TestAudio::chunksFromConversion_data()
+{
+    QTest::addColumn<int>("inFormat");
+    QTest::addColumn<int>("inChannels");
+    QTest::addColumn<int>("outRate");
+    QTest::addColumn<int>("outChannels");
+    QTest::addColumn<bool>("convert");
+    QTest::addColumn<int>("chunkBytes");
+    QTest::addColumn<double>("value");   // input sample value
+    QTest::addColumn<int>("expected");   // S16 output sample value
+    QTest::newRow("fltp stereo to s16 stereo")
+        << int(AV_SAMPLE_FMT_FLTP) << 2 << 48000 << 2 << true << 4096 << 0.5 << 16384;
+    QTest::newRow("fltp stereo 48k to s16 mono 44.1k")
+        << int(AV_SAMPLE_FMT_FLTP) << 2 << 44100 << 1 << true << 2048 << 0.25 << 8192;
+    QTest::newRow("s16 stereo as is")
+        << int(AV_SAMPLE_FMT_S16) << 2 << 48000 << 2 << false << 4096 << 1234.0 << 1234;
+}
+
+void TestAudio::chunksFromConversion()
+{
+    QFETCH(int, inFormat);
+    QFETCH(int, inChannels);
+    QFETCH(int, outRate);
+    QFETCH(int, outChannels);
+    QFETCH(bool, convert);
+    QFETCH(int, chunkBytes);
+    QFETCH(double, value);
+    QFETCH(int, expected);
+    const uint64_t outLayout = outChannels == 1 ? AV_CH_FRONT_CENTER : AV_CH_LAYOUT_STEREO;
+    OxAudioResampler resampler(48000, AV_CH_LAYOUT_STEREO, inChannels, inFormat, outRate, outLayout,
+                               outChannels, AV_SAMPLE_FMT_S16);
+    QCOMPARE(resampler.needsConversion(), convert);
+    QVERIFY(resampler.canConvert());
+    QCOMPARE(resampler.samplesPerChunk(), 1024);
+    QCOMPARE(resampler.chunkSize(0), chunkBytes);
+    QCOMPARE(resampler.outputLayout(), outLayout);
+
+    // One second of sound in frames of 1000 samples (not a multiple of a chunk).
+    for (int i = 0; i < 48; ++i) {
+        AVFramePtr frame = makeAudioFrame(AVSampleFormat(inFormat), inChannels, 1000, value);
+        QVERIFY(frame);
+        resampler.pushFrame(frame.get(), i * 1000 / 48000.0);
+    }
+    const QList<OxAudioData *> chunks = drain(resampler);
+    // Every whole chunk is out; less than one stays behind.
+    const int expectedChunks = int(outRate / 1024);
+    QVERIFY2(qAbs(chunks.size() - expectedChunks) <= 1, qPrintable(QString::number(chunks.size())));
+    double lastTime = -1;
+    for (OxAudioData *chunk : chunks) {
+        QCOMPARE(chunk->size[0], chunkBytes);
+        QCOMPARE(chunk->size[1], 0);
+        QVERIFY(chunk->data[1] == nullptr);
+        QCOMPARE(chunk->format, inFormat);
+        QVERIFY(chunk->time >= lastTime);
+        lastTime = chunk->time;
+    }
+    // Past the resampler's start-up, every sample holds the converted value.
+    const auto *samples = reinterpret_cast<const int16_t *>(chunks[2]->data[0]);
+    for (int i = 0; i < chunkBytes / 2; ++i)
+        QVERIFY2(qAbs(samples[i] - expected) <= 2, qPrintable(QString::number(samples[i])));
+    qDeleteAll(chunks);
+}
+
+void TestAudio::unknownLayoutCountsAsFrontLeft()
+{
+    OxAudioResampler resampler(48000, 0, 1, AV_SAMPLE_FMT_FLTP, 48000, AV_CH_FRONT_CENTER, 1,
+                               AV_SAMPLE_FMT_S16);
+    QCOMPARE(resampler.inputLayout(), uint64_t(AV_CH_FRONT_LEFT));
+    QVERIFY(resampler.needsConversion());
+    QVERIFY(resampler.canConvert());
+    AVFramePtr frame = makeAudioFrame(AV_SAMPLE_FMT_FLTP, 1, 2048, 0.5);
+    resampler.pushFrame(frame.get(), 0);
+    const QList<OxAudioData *> chunks = drain(resampler);
+    QCOMPARE(chunks.size(), 2);
+    QCOMPARE(chunks[0]->size[0], 2048);
+    QVERIFY(qAbs(reinterpret_cast<const int16_t *>(chunks[1]->data[0])[100] - 16384) <= 2);
+    qDeleteAll(chunks);
+}
+
+void TestAudio::resetDropsThePartialChunk()
+{
+    // Both with and without a converter in the way.
+    for (int inFormat : {int(AV_SAMPLE_FMT_S16), int(AV_SAMPLE_FMT_FLTP)}) {
+        OxAudioResampler resampler(48000, AV_CH_LAYOUT_STEREO, 2, inFormat, 48000,
+                                   AV_CH_LAYOUT_STEREO, 2, AV_SAMPLE_FMT_S16);
+        const bool isFloat = inFormat == AV_SAMPLE_FMT_FLTP;
+        AVFramePtr old = makeAudioFrame(AVSampleFormat(inFormat), 2, 700, isFloat ? -0.5 : -999);
+        resampler.pushFrame(old.get(), 1.0);
+        QCOMPARE(resampler.queuedChunks(), qint64(0));
+        resampler.reset();
+        AVFramePtr fresh = makeAudioFrame(AVSampleFormat(inFormat), 2, 1024, isFloat ? 0.5 : 777);
+        resampler.pushFrame(fresh.get(), 5.0);
+        resampler.pushFrame(fresh.get(), 5.1);
+        const QList<OxAudioData *> chunks = drain(resampler);
+        QVERIFY(!chunks.isEmpty());
+        QCOMPARE(chunks[0]->time, 5.0);
+        const auto *samples = reinterpret_cast<const int16_t *>(chunks[0]->data[0]);
+        const int wanted = isFloat ? 16384 : 777;
+        for (int i = 0; i < 2048; ++i)
+            QVERIFY2(qAbs(samples[i] - wanted) <= 2, // nothing of the old, negative, sound
+                     qPrintable(QString("%1: %2").arg(i).arg(samples[i])));
+        qDeleteAll(chunks);
+    }
+}
+
+void TestAudio::pushModeOutputOnTheNullSink()
+{
+    if (QAudioDeviceInfo::defaultOutputDevice().isNull())
+        QSKIP("no sound device here (the test services start a null sink)");
+    const QAudioFormat preferred = QAudioDeviceInfo::defaultOutputDevice().preferredFormat();
+    OxAudioOutput output;
+    output.setVolume(0.5f);
+    QCOMPARE(output.start(preferred.sampleRate(), AV_SAMPLE_FMT_S16, 2), 0);
+    QVERIFY(output.isStarted());
+    QCOMPARE(output.format().sampleSize(), 16);
+    // A second of silence goes in; the device's consumption paces the writes.
+    const int second = preferred.sampleRate() * 4;
+    QByteArray silence(second, '\0');
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), silence.size()), 0);
+    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), silence.size()), 0);
+    QVERIFY2(timer.elapsed() > 500, qPrintable(QString::number(timer.elapsed())));
+    output.stop();
+    QVERIFY(!output.isStarted());
+    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), 4), -1);
+}
+
+void TestAudio::writeGivesUpWhenAsked()
+{
+    if (QAudioDeviceInfo::defaultOutputDevice().isNull())
+        QSKIP("no sound device here (the test services start a null sink)");
+    OxAudioOutput output;
+    QCOMPARE(output.start(44100, AV_SAMPLE_FMT_S16, 2), 0);
+    // Far more than the device holds: the write waits for room until it is told to stop.
+    const QByteArray tenSeconds(44100 * 4 * 10, '\0');
+    std::atomic<bool> abort{false};
+    std::atomic<int> result{1};
+    QThread *writer = QThread::create([&] {
+        result = output.write(reinterpret_cast<const uint8_t *>(tenSeconds.constData()),
+                              tenSeconds.size(), &abort);
+    });
+    writer->start();
+    QTest::qWait(300);
+    QVERIFY(writer->isRunning());
+    abort = true;
+    QTRY_VERIFY_WITH_TIMEOUT(writer->isFinished(), 2000);
+    QCOMPARE(result.load(), -1);
+    writer->wait();
+    delete writer;
+    output.stop();
+}
+
+QTEST_GUILESS_MAIN(TestAudio)
+#include "tst_audio.moc"

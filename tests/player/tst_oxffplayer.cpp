@@ -1,0 +1,468 @@
+#include "recordingsink.h"
+#include "soundserver.h"
+#include "testhome.h"
+#include "testrecordings.h"
+
+#include "oxffplayer.h"
+#include "ffmpeg_ptr.h"
+#include "oxmediadata.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <memory>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace {
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+} // namespace
+
+class TestOxFFPlayer : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString clip(const QString &name, const RecordingSpec &spec)
+    {
+        const QString path = makeRecording(home->path() + QStringLiteral("/clips"), name, spec);
+        if (path.isEmpty())
+            qFatal("could not make %s", qPrintable(name));
+        return path;
+    }
+
+    std::unique_ptr<TestHome> home;
+
+private slots:
+    void initTestCase()
+    {
+        keepSoundServer();
+        home = std::make_unique<TestHome>();
+    }
+
+    void playsEveryPictureInOrderThenReportsEnd_data();
+    void playsEveryPictureInOrderThenReportsEnd();
+    void frameCacheFollowsGopAndBoundsTheQueue_data();
+    void frameCacheFollowsGopAndBoundsTheQueue();
+    void intervalFromFrameRate_data();
+    void intervalFromFrameRate();
+    void seekWhilePausedResumesAtKeyFrame();
+    void seekOutsideTheRecordingIsIgnored();
+    void badFilesLeaveThePlayerClosed();
+    void damagedFilePlaysWhatItCanAndReports();
+    void soundFollowsThePicture();
+    void toYUV420PPacksAnyLayout_data();
+    void toYUV420PPacksAnyLayout();
+    void randomCommandsLeaveNothingRunning();
+};
+
+void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd_data()
+{
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<int>("bFrames");
+    QTest::addColumn<QString>("audio");
+    // B-frames and frame threads make the decoder hold pictures back: only a drain at the
+    // end of the file gets the last ones out.
+    QTest::newRow("mp4 h264 b-frames aac") << "mp4" << "h264" << 2 << "aac";
+    QTest::newRow("mkv h264 no sound") << "mkv" << "h264" << 0 << "";
+    QTest::newRow("avi mpeg4 pcm") << "avi" << "mpeg4" << 0 << "pcm_s16le";
+    QTest::newRow("mov h264 b-frames aac") << "mov" << "h264" << 3 << "aac";
+}
+
+void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd()
+{
+    QFETCH(QString, container);
+    QFETCH(QString, codec);
+    QFETCH(int, bFrames);
+    QFETCH(QString, audio);
+    RecordingSpec spec;
+    spec.container = container;
+    spec.videoCodec = codec;
+    spec.bFrames = bFrames;
+    spec.audioCodec = audio;
+    spec.width = 96;
+    spec.height = 64;
+    spec.seconds = 2;
+    const QString path = clip(QStringLiteral("order_%1_%2").arg(container, codec), spec);
+
+    RecordingSink sink;
+    ReportLog log(&sink);
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    log.attach(player);
+    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    QVERIFY(player.isOpened());
+    QVERIFY(player.isPlaying());
+    QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
+
+    const auto pictures = sink.snapshot();
+    QCOMPARE(pictures.size(), 50);
+    for (int i = 0; i < pictures.size(); ++i) {
+        QCOMPARE(frameNumberFromLuma(pictures[i].luma), i % kLumaCycle);
+        QVERIFY2(qAbs(pictures[i].time - i / 25.0) < 0.002, qPrintable(QString::number(i)));
+        QCOMPARE(pictures[i].width, 96);
+    }
+    const auto reports = log.snapshot();
+    QCOMPARE(reports.size(), 51);
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(reports[i].type, int(OxFFPlayer::ReportPicture));
+    QCOMPARE(reports.last().type, int(OxFFPlayer::ReportEnd));
+    QCOMPARE(reports.last().picturesBefore, 50);
+    QCOMPARE(reports.last().current, pictures.last().time);
+    QVERIFY(qAbs(reports.last().duration - 2.0) < 0.05);
+
+    // Drained: the workers are still there until the owner stops.
+    QVERIFY(player.isOpened());
+    player.stop();
+    QVERIFY(!player.isOpened());
+    QVERIFY(!player.isPlaying());
+    QCOMPARE(player.duration(), 0.0);
+}
+
+void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue_data()
+{
+    QTest::addColumn<int>("gop");
+    QTest::addColumn<int>("frameCache");
+    QTest::newRow("gop 12") << 12 << 30;
+    QTest::newRow("gop 25") << 25 << 50;
+    QTest::newRow("gop 45") << 45 << 60;
+}
+
+void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue()
+{
+    QFETCH(int, gop);
+    QFETCH(int, frameCache);
+    QCOMPARE(OxFFPlayer::frameCacheForGop(gop), frameCache);
+
+    RecordingSpec spec;
+    spec.gop = gop;
+    spec.width = 64;
+    spec.height = 48;
+    spec.seconds = 4;
+    spec.bFrames = 2;
+    const QString path = clip(QStringLiteral("gop%1").arg(gop), spec);
+
+    RecordingSink sink;
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    player.pause();
+    QCOMPARE(player.frameCacheLimit(), frameCache);
+    // Paused, the decode thread fills the queue up to its limit and no further.
+    qint64 largest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 600) {
+        largest = qMax(largest, player.queuedPictures());
+        QTest::qWait(1);
+    }
+    QVERIFY2(largest >= frameCache, qPrintable(QString::number(largest)));
+    QVERIFY2(largest <= frameCache + 1, qPrintable(QString::number(largest)));
+    QVERIFY(player.isOpened());
+    QVERIFY(!player.isPlaying());
+    player.stop();
+}
+
+void TestOxFFPlayer::intervalFromFrameRate_data()
+{
+    QTest::addColumn<int>("num");
+    QTest::addColumn<int>("den");
+    QTest::addColumn<qint64>("interval");
+    QTest::newRow("30000/1001") << 30000 << 1001 << qint64(33366);
+    QTest::newRow("25/1") << 25 << 1 << qint64(40000);
+    QTest::newRow("0/0 unknown") << 0 << 0 << qint64(33000);
+    QTest::newRow("30/0 unknown") << 30 << 0 << qint64(33000);
+}
+
+void TestOxFFPlayer::intervalFromFrameRate()
+{
+    QFETCH(int, num);
+    QFETCH(int, den);
+    QFETCH(qint64, interval);
+    QCOMPARE(OxFFPlayer::intervalFor(num, den), interval);
+    if (num == 0 || den == 0)
+        return;
+    RecordingSpec spec;
+    spec.fpsNum = num;
+    spec.fpsDen = den;
+    spec.width = 64;
+    spec.height = 48;
+    spec.seconds = 0.5;
+    spec.audioCodec.clear();
+    const QString path = clip(QStringLiteral("rate%1_%2").arg(num).arg(den), spec);
+    OxFFPlayer player;
+    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    QCOMPARE(player.frameInterval(), interval);
+    player.stop();
+}
+
+void TestOxFFPlayer::seekWhilePausedResumesAtKeyFrame()
+{
+    RecordingSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    spec.seconds = 4;
+    spec.gop = 25;
+    const QString path = clip(QStringLiteral("seek"), spec);
+
+    RecordingSink sink;
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    QTRY_VERIFY(sink.count() >= 3);
+    player.pause();
+    const int before = sink.count();
+    player.requestSeek(2.5);
+    QVERIFY(player.isOpened());
+    // Carried out by the still-running decode thread; the clocks hold the target.
+    QTRY_COMPARE(player.videoTime(), 2.5);
+    QCOMPARE(player.audioClock(), 2.5);
+    QTRY_VERIFY(player.queuedPictures() > 0);
+    QCOMPARE(sink.count(), before);
+    player.resume();
+    QTRY_VERIFY(sink.count() > before + 5);
+    const auto pictures = sink.snapshot();
+    QCOMPARE(pictures[before].time, 2.0);
+    QCOMPARE(frameNumberFromLuma(pictures[before].luma), 50 % kLumaCycle);
+    for (int i = before + 1; i < pictures.size(); ++i)
+        QVERIFY(pictures[i].time > pictures[i - 1].time);
+    player.stop();
+}
+
+void TestOxFFPlayer::seekOutsideTheRecordingIsIgnored()
+{
+    RecordingSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    spec.seconds = 3;
+    const QString path = clip(QStringLiteral("seekout"), spec);
+
+    RecordingSink sink;
+    ReportLog log(&sink);
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    log.attach(player);
+    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    QTRY_VERIFY(sink.count() >= 5);
+    player.requestSeek(player.duration() + 5);
+    player.requestSeek(-1);
+    QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
+    // Nothing was cleared: every picture came, in order.
+    const auto pictures = sink.snapshot();
+    QCOMPARE(pictures.size(), 75);
+    for (int i = 1; i < pictures.size(); ++i)
+        QVERIFY(pictures[i].time > pictures[i - 1].time);
+    QCOMPARE(log.endType(), int(OxFFPlayer::ReportEnd));
+    player.stop();
+}
+
+void TestOxFFPlayer::badFilesLeaveThePlayerClosed()
+{
+    const QString dir = home->path() + QStringLiteral("/bad");
+    QDir().mkpath(dir);
+    RecordingSpec soundOnly;
+    soundOnly.videoCodec.clear();
+    soundOnly.container = QStringLiteral("mp4");
+    const QStringList paths = {
+        makeGarbage(dir + QStringLiteral("/garbage.mp4"), 64 * 1024),
+        makeEmpty(dir + QStringLiteral("/empty.mp4")),
+        dir + QStringLiteral("/missing.mp4"),
+        clip(QStringLiteral("soundonly"), soundOnly),
+    };
+    const int baseline = threadCount();
+    for (const QString &path : paths) {
+        RecordingSink sink;
+        ReportLog log(&sink);
+        OxFFPlayer player;
+        player.setVideoView(&sink);
+        log.attach(player);
+        QVERIFY2(player.open(path.toUtf8().constData()) < 0, qPrintable(path));
+        QVERIFY(!player.isOpened());
+        QVERIFY(!player.isPlaying());
+        QVERIFY(!player.anyThreadRunning());
+        QCOMPARE(player.duration(), 0.0);
+        // Commands on a closed player do nothing.
+        player.requestSeek(1);
+        player.resume();
+        player.pause();
+        QVERIFY(!player.isPlaying());
+        player.stop();
+        QCOMPARE(sink.count(), 0);
+        QVERIFY(log.snapshot().isEmpty());
+    }
+    QCOMPARE(threadCount(), baseline);
+}
+
+void TestOxFFPlayer::damagedFilePlaysWhatItCanAndReports()
+{
+    RecordingSpec spec;
+    spec.container = QStringLiteral("mkv");
+    spec.width = 64;
+    spec.height = 48;
+    spec.seconds = 3;
+    const QString whole = clip(QStringLiteral("whole"), spec);
+    const QString cut = makeTruncated(whole, home->path() + QStringLiteral("/clips/cut.mkv"));
+    QVERIFY(!cut.isEmpty());
+
+    RecordingSink sink;
+    ReportLog log(&sink);
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    log.attach(player);
+    QCOMPARE(player.open(cut.toUtf8().constData()), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
+    const auto pictures = sink.snapshot();
+    QVERIFY(pictures.size() > 10);
+    QVERIFY(pictures.size() < 75);
+    for (int i = 0; i < pictures.size(); ++i)
+        QCOMPARE(frameNumberFromLuma(pictures[i].luma), i % kLumaCycle);
+    QCOMPARE(log.snapshot().last().picturesBefore, pictures.size());
+    player.stop();
+}
+
+void TestOxFFPlayer::soundFollowsThePicture()
+{
+    RecordingSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    spec.seconds = 3;
+    const QString path = clip(QStringLiteral("sound"), spec);
+
+    RecordingSink sink;
+    ReportLog log(&sink);
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    log.attach(player);
+    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    if (!player.hasAudioOutput()) {
+        player.stop();
+        QSKIP("no sound device here (the test services start a null sink)");
+    }
+    double ahead = 0;
+    while (log.endType() == 0) {
+        ahead = qMax(ahead, player.audioClock() - player.videoTime());
+        QTest::qWait(2);
+    }
+    // Sound is written only once the picture has reached its time, so it is never more
+    // than a chunk and a picture ahead; how far it trails depends on the device's buffer.
+    QVERIFY2(ahead < 0.07, qPrintable(QString::number(ahead)));
+    QTRY_VERIFY_WITH_TIMEOUT(player.audioClock() > 2.0, 5000);
+    QCOMPARE(sink.count(), 75);
+    player.stop();
+}
+
+void TestOxFFPlayer::toYUV420PPacksAnyLayout_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("yuv420p padded rows") << int(AV_PIX_FMT_YUV420P) << 100 << 60;
+    QTest::newRow("yuv420p odd size") << int(AV_PIX_FMT_YUV420P) << 41 << 31;
+    QTest::newRow("rgb24 odd size") << int(AV_PIX_FMT_RGB24) << 41 << 31;
+    QTest::newRow("yuv422p") << int(AV_PIX_FMT_YUV422P) << 64 << 48;
+}
+
+void TestOxFFPlayer::toYUV420PPacksAnyLayout()
+{
+    QFETCH(int, format);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    AVFramePtr frame = makeFrame();
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+    QVERIFY(av_frame_get_buffer(frame.get(), 64) >= 0);
+    // Flat mid grey everywhere, including the padding, which must not leak through.
+    for (int p = 0; p < 3 && frame->buf[p]; ++p)
+        memset(frame->buf[p]->data, p == 0 ? 0x80 : 0x80, frame->buf[p]->size);
+    for (int row = 0; row < height && format == AV_PIX_FMT_YUV420P; ++row)
+        memset(frame->data[0] + row * frame->linesize[0] + width, 0xff,
+               frame->linesize[0] - width);
+
+    std::unique_ptr<OxYUV420P> picture(OxFFPlayer::toYUV420P(frame.get()));
+    QVERIFY(picture);
+    QCOMPARE(picture->width, width);
+    QCOMPARE(picture->height, height);
+    for (int i = 0; i < width * height; ++i)
+        QVERIFY2(qAbs(picture->y[i] - 0x80) <= 3, qPrintable(QString::number(i)));
+    for (int i = 0; i < (width / 2) * (height / 2); ++i) {
+        QVERIFY(qAbs(picture->u[i] - 0x80) <= 2);
+        QVERIFY(qAbs(picture->v[i] - 0x80) <= 2);
+    }
+}
+
+void TestOxFFPlayer::randomCommandsLeaveNothingRunning()
+{
+    RecordingSpec spec;
+    spec.width = 96;
+    spec.height = 64;
+    spec.seconds = 3;
+    spec.bFrames = 2;
+    const QString path = clip(QStringLiteral("random"), spec);
+    const QByteArray utf8 = path.toUtf8();
+
+    RecordingSink sink;
+    ReportLog log(&sink);
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+    log.attach(player);
+    // Warm up once so that threads the libraries keep for the process are counted.
+    QCOMPARE(player.open(utf8.constData()), 0);
+    QTRY_VERIFY(sink.count() > 0);
+    player.stop();
+    const int baseline = threadCount();
+
+    QRandomGenerator random(20240307);
+    for (int i = 0; i < 200; ++i) {
+        switch (random.bounded(6)) {
+        case 0:
+            player.stop();
+            QVERIFY(!player.isOpened());
+            QVERIFY(!player.anyThreadRunning());
+            QCOMPARE(threadCount(), baseline);
+            QCOMPARE(player.open(utf8.constData()), 0);
+            break;
+        case 1:
+            player.requestSeek(random.bounded(3.0));
+            break;
+        case 2:
+            player.pause();
+            QVERIFY(!player.isPlaying());
+            break;
+        case 3:
+            player.resume();
+            break;
+        case 4:
+            player.stop();
+            QVERIFY(!player.isOpened());
+            QVERIFY(!player.anyThreadRunning());
+            QCOMPARE(threadCount(), baseline);
+            break;
+        default:
+            if (player.isOpened() && !player.isPlaying())
+                player.resume();
+            break;
+        }
+        QTest::qWait(int(random.bounded(15)));
+    }
+    player.stop();
+    QVERIFY(!player.anyThreadRunning());
+    QCOMPARE(threadCount(), baseline);
+    // Still playable afterwards, from the start to the end.
+    log.clear();
+    QCOMPARE(player.open(utf8.constData()), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(log.endType() == OxFFPlayer::ReportEnd, 15000);
+    player.stop();
+}
+
+QTEST_GUILESS_MAIN(TestOxFFPlayer)
+#include "tst_oxffplayer.moc"
