@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QUrl>
@@ -81,6 +82,7 @@ MainWindow::~MainWindow()
     qApp->removeEventFilter(this);
     // The engine's threads draw into the picture view, a child that dies after this.
     if (player) {
+        engineBusy = true;
         player->stop();
         delete player;
         player = nullptr;
@@ -148,11 +150,18 @@ void MainWindow::retranslateUi()
 
 void MainWindow::openVideo(const QString &path)
 {
+    if (engineBusy)
+        return;
     if (player)
         stopEngine();
     currentPath = path;
     videoView->hideLogo();
-    if (player && player->open(path.toUtf8().constData()) >= 0)
+    int result = -1;
+    if (player) {
+        const QScopedValueRollback<bool> busy(engineBusy, true);
+        result = player->open(path.toUtf8().constData());
+    }
+    if (result >= 0)
         showPlayingState();
     else
         showStoppedState();
@@ -163,6 +172,7 @@ void MainWindow::openVideo(const QString &path)
 // next one.
 void MainWindow::stopEngine()
 {
+    const QScopedValueRollback<bool> busy(engineBusy, true);
     player->stop();
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 }
@@ -203,7 +213,7 @@ void MainWindow::_onClickOpenButton(bool)
 
 void MainWindow::_onClickPlayButton(bool)
 {
-    if (!player)
+    if (!player || engineBusy)
         return;
     if (!player->isOpened())
         openVideo(currentPath);
@@ -213,7 +223,7 @@ void MainWindow::_onClickPlayButton(bool)
 
 void MainWindow::_onClickStopButton(bool)
 {
-    if (!player)
+    if (!player || engineBusy)
         return;
     stopEngine();
     videoView->showLogo();
@@ -227,7 +237,7 @@ void MainWindow::_onClickStopButton(bool)
 
 void MainWindow::_onClickScreenshotButton(bool)
 {
-    if (!videoView->videoView || !player || !player->isOpened())
+    if (!videoView->videoView || !player || engineBusy || !player->isOpened())
         return;
     const QString name =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss_zzz"));
@@ -239,6 +249,10 @@ void MainWindow::_onClickScreenshotButton(bool)
 void MainWindow::_onPlayerPlaying(int type, double, double)
 {
     if (type != OxFFPlayer::ReportEnd && type != OxFFPlayer::ReportError)
+        return;
+    // A report delivered by a nested event loop while the engine stops or opens belongs
+    // to the playback being replaced.
+    if (engineBusy)
         return;
     stopEngine();
     videoView->showLogo();
@@ -276,7 +290,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent *event)
         if (isFullScreen())
             showNormal();
     } else if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
-        if (player && !currentPath.isEmpty() && player->isOpened())
+        if (player && !engineBusy && !currentPath.isEmpty() && player->isOpened())
             togglePause();
     }
 }

@@ -76,4 +76,7 @@ private:
 
     OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
     QString currentPath;          // last path given to openVideo
+    // True while the engine opens or stops. The sound back end can run a nested event
+    // loop then; reports and commands it delivers must not re-enter the engine.
+    bool engineBusy = false;
 };
