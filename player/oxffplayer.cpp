@@ -90,6 +90,7 @@ void OxFFPlayer::stopThread(OxThread *thread)
     thread->requestStop();
     thread->waitFinished();
     thread->wait(); // join, so the object can go
+    thread->hasFinishedRun();
     delete thread;
 }
 

@@ -26,16 +26,19 @@ void OxDecodeThread::run()
 {
     if (player)
         player->decodeLoop();
+    finishRun();
 }
 
 void OxVideoThread::run()
 {
     if (player)
         player->videoLoop();
+    finishRun();
 }
 
 void OxAudioThread::run()
 {
     if (player)
         player->audioLoop();
+    finishRun();
 }

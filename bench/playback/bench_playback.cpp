@@ -1,0 +1,347 @@
+// Plays a 60-second 1080p30 H.264 + AAC clip through the real engine and prints its
+// figures against references measured in the same run.
+#include "oxffplayer.h"
+#include "oxframesink.h"
+#include "oxmediadata.h"
+
+#if __has_include("oxvideoview.h")
+#include "oxvideoview.h"
+#define HAVE_VIDEO_VIEW 1
+#endif
+
+#include <QApplication>
+#include <QAudioDeviceInfo>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QThread>
+#include <QVector>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sys/resource.h>
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
+namespace {
+
+constexpr double kNominalMs = 1000.0 * 1001.0 / 30000.0;
+
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double peakRssMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+bool run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs) || p.exitCode() != 0) {
+        fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAll().right(2000).constData());
+        return false;
+    }
+    return true;
+}
+
+QString benchClip()
+{
+    const QString dir = QStringLiteral(DASHCAM_BENCH_CACHE);
+    QDir().mkpath(dir);
+    const QString path = dir + QStringLiteral("/playback-1080p30-60s.mp4");
+    if (QFile::exists(path))
+        return path;
+    printf("making %s (once)\n", qPrintable(path));
+    fflush(stdout);
+    const QString part = path + QStringLiteral(".part.mp4");
+    const QStringList args = {
+        "-v", "error", "-y", "-f", "lavfi", "-i",
+        "testsrc2=size=1920x1080:rate=30000/1001:duration=60", "-f", "lavfi", "-i",
+        "sine=frequency=440:sample_rate=48000:duration=60", "-map", "0:v", "-map", "1:a",
+        "-c:v", "libx264", "-preset", "superfast", "-g", "30", "-pix_fmt", "yuv420p",
+        "-c:a", "aac", "-ac", "2", part};
+    if (!run(QStringLiteral("ffmpeg"), args, 600000))
+        return QString();
+    QFile::rename(part, path);
+    return path;
+}
+
+// Records when each picture came and what time it carried, then passes it on (or drops it).
+class TimingSink : public OxFrameSink
+{
+public:
+    explicit TimingSink(OxFrameSink *next = nullptr) : next(next) {}
+
+    void setFrame(OxYUV420P *picture) override
+    {
+        {
+            QMutexLocker lock(&mutex);
+            arrivals.append(av_gettime());
+            times.append(picture->time);
+        }
+        if (next)
+            next->setFrame(picture);
+        else
+            delete picture;
+    }
+
+    int count()
+    {
+        QMutexLocker lock(&mutex);
+        return arrivals.size();
+    }
+
+    // Index of the first picture that arrived at or after t (microseconds).
+    int firstAfter(int64_t t)
+    {
+        QMutexLocker lock(&mutex);
+        for (int i = arrivals.size() - 1; i >= 0; --i) {
+            if (arrivals[i] < t)
+                return i + 1 < arrivals.size() ? i + 1 : -1;
+        }
+        return arrivals.isEmpty() ? -1 : 0;
+    }
+
+    int64_t arrival(int i)
+    {
+        QMutexLocker lock(&mutex);
+        return arrivals[i];
+    }
+
+    double time(int i)
+    {
+        QMutexLocker lock(&mutex);
+        return times[i];
+    }
+
+    QVector<int64_t> arrivalsBetween(int64_t from, int64_t to)
+    {
+        QMutexLocker lock(&mutex);
+        QVector<int64_t> out;
+        for (int64_t a : arrivals) {
+            if (a >= from && a <= to)
+                out.append(a);
+        }
+        return out;
+    }
+
+    void clear()
+    {
+        QMutexLocker lock(&mutex);
+        arrivals.clear();
+        times.clear();
+    }
+
+private:
+    OxFrameSink *next;
+    QMutex mutex;
+    QVector<int64_t> arrivals;
+    QVector<double> times;
+};
+
+// Waits, keeping the GUI thread's events flowing (the real view repaints through them),
+// and calls poll every millisecond.
+template <typename Poll>
+void spin(double seconds, Poll poll)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < seconds * 1000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        poll();
+        QThread::msleep(1);
+    }
+}
+
+void spin(double seconds)
+{
+    spin(seconds, [] {});
+}
+
+struct Figures {
+    double cpuPerSecond = 0;
+    double firstPictureMs = 0;
+    double seekMs = 0;
+    double pacingStdMs = 0;
+    double pacingMaxMs = 0;
+    double pacingMeanMs = 0;
+    double avOffsetMs = 0;
+    bool hasSound = false;
+};
+
+bool waitFor(TimingSink &sink, int count, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (sink.count() < count && timer.elapsed() < seconds * 1000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        QThread::msleep(1);
+    }
+    return sink.count() >= count;
+}
+
+Figures measure(const QByteArray &clip, OxFrameSink *view, double steadySeconds)
+{
+    Figures f;
+    TimingSink sink(view);
+    OxFFPlayer player;
+    player.setVideoView(&sink);
+
+    // Open to first picture, including the file opening: the median of three.
+    QVector<double> firsts;
+    for (int i = 0; i < 3; ++i) {
+        sink.clear();
+        const int64_t start = av_gettime();
+        if (player.open(clip.constData()) < 0) {
+            fprintf(stderr, "open failed\n");
+            return f;
+        }
+        waitFor(sink, 1, 10);
+        firsts.append((sink.arrival(0) - start) / 1000.0);
+        if (i < 2)
+            player.stop();
+    }
+    std::sort(firsts.begin(), firsts.end());
+    f.firstPictureMs = firsts[1];
+    f.hasSound = player.hasAudioOutput();
+
+    // Steady state: after three seconds of settling.
+    spin(3);
+    const int64_t from = av_gettime();
+    const double cpuFrom = cpuSeconds(RUSAGE_SELF);
+    double av = 0;
+    spin(steadySeconds, [&] {
+        if (f.hasSound)
+            av = std::max(av, std::fabs(player.audioClock() - player.videoTime()));
+    });
+    const double cpuTo = cpuSeconds(RUSAGE_SELF);
+    const int64_t to = av_gettime();
+    f.cpuPerSecond = (cpuTo - cpuFrom) / ((to - from) / 1e6);
+    f.avOffsetMs = av * 1000.0;
+
+    const QVector<int64_t> arrivals = sink.arrivalsBetween(from, to);
+    QVector<double> gaps;
+    for (int i = 1; i < arrivals.size(); ++i)
+        gaps.append((arrivals[i] - arrivals[i - 1]) / 1000.0);
+    if (!gaps.isEmpty()) {
+        double sum = 0;
+        for (double g : gaps)
+            sum += g;
+        f.pacingMeanMs = sum / gaps.size();
+        double var = 0;
+        for (double g : gaps) {
+            var += (g - kNominalMs) * (g - kNominalMs);
+            f.pacingMaxMs = std::max(f.pacingMaxMs, g);
+        }
+        f.pacingStdMs = std::sqrt(var / gaps.size());
+    }
+
+    // Seeks while playing: request to the first picture from the new position.
+    for (double target : {45.5, 12.2, 52.0, 20.7, 33.3}) {
+        const int64_t asked = av_gettime();
+        player.requestSeek(target);
+        QElapsedTimer timer;
+        timer.start();
+        double latency = -1;
+        while (latency < 0 && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            for (int i = std::max(0, sink.firstAfter(asked)); i >= 0 && i < sink.count(); ++i) {
+                const double t = sink.time(i);
+                if (t <= target + 0.05 && t >= target - 1.1) {
+                    latency = (sink.arrival(i) - asked) / 1000.0;
+                    break;
+                }
+            }
+            QThread::msleep(1);
+        }
+        f.seekMs = std::max(f.seekMs, latency < 0 ? 5000.0 : latency);
+        spin(1.5);
+    }
+    player.stop();
+    return f;
+}
+
+void print(const char *label, const Figures &f)
+{
+    printf("%s: cpu %.3f s/s, first picture %.1f ms, worst seek %.1f ms, pacing mean %.3f ms "
+           "sd %.3f ms max %.1f ms, sound-picture %.1f ms%s\n",
+           label, f.cpuPerSecond, f.firstPictureMs, f.seekMs, f.pacingMeanMs, f.pacingStdMs,
+           f.pacingMaxMs, f.avOffsetMs, f.hasSound ? "" : " (no sound device)");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString clip = benchClip();
+    if (clip.isEmpty())
+        return 1;
+
+    // Reference: FFmpeg's own decoding of the same clip, CPU seconds per second of content.
+    const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
+    if (!run(QStringLiteral("ffmpeg"), {"-v", "error", "-threads", "2", "-i", clip, "-f", "null", "-"},
+             600000))
+        return 1;
+    const double reference = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / 60.0;
+    printf("reference: ffmpeg -threads 2 decodes at %.3f CPU s per s of content\n", reference);
+    printf("sound device: %s\n", QAudioDeviceInfo::defaultOutputDevice().isNull()
+                                     ? "none"
+                                     : qPrintable(QAudioDeviceInfo::defaultOutputDevice().deviceName()));
+    fflush(stdout);
+
+    const QByteArray path = clip.toUtf8();
+    const Figures sink = measure(path, nullptr, 25);
+    const double rss = peakRssMb();
+    print("picture sink", sink);
+
+    printf("figure cpu_seconds_per_second value=%.3f reference=%.3f target=%.3f\n",
+           sink.cpuPerSecond, reference, 1.3 * reference);
+    printf("figure open_to_first_picture_ms value=%.1f reference=- target=150\n", sink.firstPictureMs);
+    printf("figure seek_latency_ms value=%.1f reference=- target=200\n", sink.seekMs);
+    printf("figure pacing_stddev_ms value=%.3f reference=%.3f target=2\n", sink.pacingStdMs, kNominalMs);
+    printf("figure pacing_max_interval_ms value=%.1f reference=%.3f target=50\n", sink.pacingMaxMs,
+           kNominalMs);
+    if (sink.hasSound)
+        printf("figure sound_picture_offset_ms value=%.1f reference=- target=45\n", sink.avOffsetMs);
+    else
+        printf("(no sound device: sound_picture_offset_ms not measured)\n");
+    printf("figure peak_rss_mb value=%.1f reference=- target=250\n", rss);
+    fflush(stdout);
+
+#ifdef HAVE_VIDEO_VIEW
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        OxVideoView view;
+        view.resize(1280, 720);
+        view.show();
+        spin(0.5);
+        const Figures gl = measure(path, &view, 15);
+        print("OpenGL view (software GL, no target)", gl);
+    } else {
+        printf("(no X display: the OpenGL view run is skipped)\n");
+    }
+#else
+    printf("(no OpenGL view in this tree: its run is skipped)\n");
+#endif
+    return 0;
+}
