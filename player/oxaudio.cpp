@@ -178,6 +178,13 @@ int OxAudioOutput::write(const uint8_t *bytes, qint64 length, const std::atomic<
     return 0;
 }
 
+double OxAudioOutput::bufferSeconds() const
+{
+    if (!output || opened.bytesPerFrame() <= 0)
+        return 0;
+    return opened.durationForBytes(output->bufferSize()) / 1e6;
+}
+
 void OxAudioOutput::stop()
 {
     if (output) {

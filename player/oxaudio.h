@@ -29,6 +29,8 @@ public:
     void stop();
 
     bool isStarted() const { return output != nullptr; }
+    // Seconds of sound the device buffers; 0 when not started.
+    double bufferSeconds() const;
     // The format the device was opened with (after any fallback to the nearest one).
     QAudioFormat format() const { return opened; }
 

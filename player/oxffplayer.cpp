@@ -492,6 +492,10 @@ void OxFFPlayer::audioLoop()
     OxAudioThread *self = audioThread;
     if (!reader->audioStream() || !audioResampler || !audioOutput || !self)
         return;
+    // Sound further behind the picture than the device can hold came after a stall of
+    // the device (a sound server starting up, say); playing it would leave the sound that
+    // far behind for good, so it is dropped until the two meet again.
+    const double late = audioOutput->bufferSeconds() + 0.05;
     for (;;) {
         if (self->isStopRequested())
             return;
@@ -502,6 +506,10 @@ void OxFFPlayer::audioLoop()
         OxAudioData *chunk = audioResampler->popChunk();
         if (chunk) {
             audioTime = chunk->time;
+            if (chunk->time < _videoTime - late) {
+                delete chunk;
+                continue;
+            }
             for (int i = 0; i < 2; ++i) {
                 if (chunk->data[i] && chunk->size[i] > 0)
                     audioOutput->write(chunk->data[i], chunk->size[i], self->stopFlag());
