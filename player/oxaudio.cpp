@@ -199,14 +199,13 @@ void OxAudioOutput::stop()
 // OxAudioResampler
 
 OxAudioResampler::OxAudioResampler(int inRate, uint64_t inLayout, int inChannels, int inFormat,
-                                   int outRate, uint64_t outLayout, int outChannels,
-                                   int outFormat)
+                                   int outRate, uint64_t outLayout, int outChannels, int outFormat)
     : inRate(inRate), inLayout(inLayout ? inLayout : AV_CH_FRONT_LEFT), inChannels(inChannels),
       inFormat(inFormat), outRate(outRate), outLayout(outLayout ? outLayout : AV_CH_FRONT_LEFT),
       outChannels(outChannels), outFormat(outFormat)
 {
-    needConvert = inRate != outRate || this->inLayout != this->outLayout
-                  || inChannels != outChannels || inFormat != outFormat;
+    needConvert = inRate != outRate || this->inLayout != this->outLayout ||
+                  inChannels != outChannels || inFormat != outFormat;
     qDebug("%d, %lld, %d, %d", inRate, (long long)this->inLayout, inChannels, inFormat);
     qDebug("%d, %lld, %d, %d", outRate, (long long)this->outLayout, outChannels, outFormat);
     bytesPerSample = av_get_bytes_per_sample(AVSampleFormat(outFormat));
@@ -219,9 +218,8 @@ OxAudioResampler::OxAudioResampler(int inRate, uint64_t inLayout, int inChannels
         AVChannelLayout in = layoutFor(this->inLayout, inChannels);
         SwrContext *swr = nullptr;
         if (swr_alloc_set_opts2(&swr, &out, AVSampleFormat(outFormat), outRate, &in,
-                                AVSampleFormat(inFormat), inRate, 0, nullptr)
-                >= 0
-            && swr) {
+                                AVSampleFormat(inFormat), inRate, 0, nullptr) >= 0 &&
+            swr) {
             converter.reset(swr);
             if (swr_init(swr) < 0) {
                 swr_close(swr);

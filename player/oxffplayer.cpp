@@ -67,8 +67,8 @@ qint64 OxFFPlayer::queuedPictures() const
 
 bool OxFFPlayer::anyThreadRunning() const
 {
-    return (decodeThread && decodeThread->isRunning()) || (videoThread && videoThread->isRunning())
-           || (audioThread && audioThread->isRunning());
+    return (decodeThread && decodeThread->isRunning()) ||
+           (videoThread && videoThread->isRunning()) || (audioThread && audioThread->isRunning());
 }
 
 int OxFFPlayer::frameCacheForGop(int gop)
@@ -130,8 +130,8 @@ int OxFFPlayer::open(const char *utf8Path)
 int OxFFPlayer::videoGopSize() const
 {
     AVStream *st = reader->videoStream();
-    const AVRational rate = st->avg_frame_rate.num && st->avg_frame_rate.den ? st->avg_frame_rate
-                                                                               : st->r_frame_rate;
+    const AVRational rate =
+        st->avg_frame_rate.num && st->avg_frame_rate.den ? st->avg_frame_rate : st->r_frame_rate;
     const int entries = avformat_index_get_entries_count(st);
     int64_t keys[2];
     int found = 0;
@@ -175,8 +175,8 @@ void OxFFPlayer::prepare()
     interval = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
     qDebug("frameCache = %d", frameCache.load());
 
-    if (reader->audioStream() && reader->audioContext()
-        && !QAudioDeviceInfo::defaultOutputDevice().isNull())
+    if (reader->audioStream() && reader->audioContext() &&
+        !QAudioDeviceInfo::defaultOutputDevice().isNull())
         buildAudioPath();
 
     stopThread(decodeThread);
@@ -196,13 +196,13 @@ void OxFFPlayer::buildAudioPath()
     const AVCodecContext *a = reader->audioContext();
     const uint64_t inLayout =
         a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask : 0;
-    audioResampler = new OxAudioResampler(a->sample_rate, inLayout, a->ch_layout.nb_channels,
-                                          a->sample_fmt, preferred.sampleRate(), layout, channels,
-                                          format);
+    audioResampler =
+        new OxAudioResampler(a->sample_rate, inLayout, a->ch_layout.nb_channels, a->sample_fmt,
+                             preferred.sampleRate(), layout, channels, format);
     audioOutput = new OxAudioOutput;
     audioOutput->setVolume(volume);
-    if (!audioResampler->canConvert()
-        || audioOutput->start(preferred.sampleRate(), format, channels) < 0) {
+    if (!audioResampler->canConvert() ||
+        audioOutput->start(preferred.sampleRate(), format, channels) < 0) {
         // No usable sound path: play silently at the picture rate.
         qDebug("audio output unavailable, playing without sound");
         audioOutput->stop();

@@ -2,7 +2,9 @@
 
 #include "oxffplayer.h"
 
-OxThread::OxThread(QObject *parent) : QThread(parent) {}
+OxThread::OxThread(QObject *parent) : QThread(parent)
+{
+}
 
 void OxThread::requestStop()
 {
@@ -15,7 +17,9 @@ void OxThread::waitFinished()
         QThread::msleep(1);
 }
 
-OxFFPlayerThread::OxFFPlayerThread(OxFFPlayer *player) : player(player) {}
+OxFFPlayerThread::OxFFPlayerThread(OxFFPlayer *player) : player(player)
+{
+}
 
 OxFFPlayerThread::~OxFFPlayerThread()
 {

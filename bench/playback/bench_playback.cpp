@@ -38,8 +38,8 @@ double cpuSeconds(int who)
 {
     rusage usage{};
     getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // CPU time of the calling thread alone: the benchmark's own polling on the main thread.
@@ -73,7 +73,8 @@ bool run(const QString &program, const QStringList &args, int timeoutMs)
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForFinished(timeoutMs) || p.exitCode() != 0) {
-        fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAll().right(2000).constData());
+        fprintf(stderr, "%s failed: %s\n", qPrintable(program),
+                p.readAll().right(2000).constData());
         return false;
     }
     return true;
@@ -89,12 +90,34 @@ QString benchClip()
     printf("making %s (once)\n", qPrintable(path));
     fflush(stdout);
     const QString part = path + QStringLiteral(".part.mp4");
-    const QStringList args = {
-        "-v", "error", "-y", "-f", "lavfi", "-i",
-        "testsrc2=size=1920x1080:rate=30000/1001:duration=60", "-f", "lavfi", "-i",
-        "sine=frequency=440:sample_rate=48000:duration=60", "-map", "0:v", "-map", "1:a",
-        "-c:v", "libx264", "-preset", "superfast", "-g", "30", "-pix_fmt", "yuv420p",
-        "-c:a", "aac", "-ac", "2", part};
+    const QStringList args = {"-v",
+                              "error",
+                              "-y",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "testsrc2=size=1920x1080:rate=30000/1001:duration=60",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=60",
+                              "-map",
+                              "0:v",
+                              "-map",
+                              "1:a",
+                              "-c:v",
+                              "libx264",
+                              "-preset",
+                              "superfast",
+                              "-g",
+                              "30",
+                              "-pix_fmt",
+                              "yuv420p",
+                              "-c:a",
+                              "aac",
+                              "-ac",
+                              "2",
+                              part};
     if (!run(QStringLiteral("ffmpeg"), args, 600000))
         return QString();
     QFile::rename(part, path);
@@ -176,8 +199,7 @@ private:
 
 // Waits, keeping the GUI thread's events flowing (the real view repaints through them),
 // and calls poll every millisecond.
-template <typename Poll>
-void spin(double seconds, Poll poll)
+template <typename Poll> void spin(double seconds, Poll poll)
 {
     QElapsedTimer timer;
     timer.start();
@@ -193,7 +215,8 @@ void spin(double seconds)
     spin(seconds, [] {});
 }
 
-struct Figures {
+struct Figures
+{
     double cpuPerSecond = 0;
     double firstPictureMs = 0;
     double seekMs = 0;
@@ -248,6 +271,8 @@ Figures measure(const QByteArray &clip, OxFrameSink *view, double steadySeconds)
     const int64_t from = av_gettime();
     const double cpuFrom = cpuSeconds(RUSAGE_SELF);
     const double ownFrom = threadCpuSeconds();
+    rusage faultsFrom{};
+    getrusage(RUSAGE_SELF, &faultsFrom);
     double av = 0;
     spin(steadySeconds, [&] {
         if (f.hasSound)
@@ -255,6 +280,10 @@ Figures measure(const QByteArray &clip, OxFrameSink *view, double steadySeconds)
     });
     const double cpuTo = cpuSeconds(RUSAGE_SELF);
     const double own = threadCpuSeconds() - ownFrom;
+    rusage faultsTo{};
+    getrusage(RUSAGE_SELF, &faultsTo);
+    printf("page faults while playing: %.0f per second\n",
+           (faultsTo.ru_minflt - faultsFrom.ru_minflt) / steadySeconds);
     const int64_t to = av_gettime();
     // The engine's threads and the libraries' (decoder, sound); not this thread's polling,
     // except where it paints for the OpenGL view.
@@ -306,10 +335,11 @@ Figures measure(const QByteArray &clip, OxFrameSink *view, double steadySeconds)
 
 void print(const char *label, const Figures &f)
 {
-    printf("%s: cpu %.3f s/s (measuring thread %.3f s/s), first picture %.1f ms, worst seek %.1f ms, pacing mean %.3f ms "
+    printf("%s: cpu %.3f s/s (measuring thread %.3f s/s), first picture %.1f ms, worst seek %.1f "
+           "ms, pacing mean %.3f ms "
            "sd %.3f ms max %.1f ms, sound-picture %.1f ms%s\n",
-           label, f.cpuPerSecond, f.measuringCpu, f.firstPictureMs, f.seekMs, f.pacingMeanMs, f.pacingStdMs,
-           f.pacingMaxMs, f.avOffsetMs, f.hasSound ? "" : " (no sound device)");
+           label, f.cpuPerSecond, f.measuringCpu, f.firstPictureMs, f.seekMs, f.pacingMeanMs,
+           f.pacingStdMs, f.pacingMaxMs, f.avOffsetMs, f.hasSound ? "" : " (no sound device)");
 }
 
 } // namespace
@@ -326,14 +356,15 @@ int main(int argc, char **argv)
 
     // Reference: FFmpeg's own decoding of the same clip, CPU seconds per second of content.
     const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
-    if (!run(QStringLiteral("ffmpeg"), {"-v", "error", "-threads", "2", "-i", clip, "-f", "null", "-"},
-             600000))
+    if (!run(QStringLiteral("ffmpeg"),
+             {"-v", "error", "-threads", "2", "-i", clip, "-f", "null", "-"}, 600000))
         return 1;
     const double reference = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / 60.0;
     printf("reference: ffmpeg -threads 2 decodes at %.3f CPU s per s of content\n", reference);
-    printf("sound device: %s\n", QAudioDeviceInfo::defaultOutputDevice().isNull()
-                                     ? "none"
-                                     : qPrintable(QAudioDeviceInfo::defaultOutputDevice().deviceName()));
+    printf("sound device: %s\n",
+           QAudioDeviceInfo::defaultOutputDevice().isNull()
+               ? "none"
+               : qPrintable(QAudioDeviceInfo::defaultOutputDevice().deviceName()));
     fflush(stdout);
 
     const QByteArray path = clip.toUtf8();
@@ -344,13 +375,16 @@ int main(int argc, char **argv)
 
     printf("figure cpu_seconds_per_second value=%.3f reference=%.3f target=%.3f\n",
            sink.cpuPerSecond, reference, 1.3 * reference);
-    printf("figure open_to_first_picture_ms value=%.1f reference=- target=150\n", sink.firstPictureMs);
+    printf("figure open_to_first_picture_ms value=%.1f reference=- target=150\n",
+           sink.firstPictureMs);
     printf("figure seek_latency_ms value=%.1f reference=- target=200\n", sink.seekMs);
-    printf("figure pacing_stddev_ms value=%.3f reference=%.3f target=2\n", sink.pacingStdMs, kNominalMs);
+    printf("figure pacing_stddev_ms value=%.3f reference=%.3f target=2\n", sink.pacingStdMs,
+           kNominalMs);
     printf("figure pacing_max_interval_ms value=%.1f reference=%.3f target=50\n", sink.pacingMaxMs,
            kNominalMs);
     if (sink.hasSound)
-        printf("figure sound_picture_offset_ms value=%.1f reference=- target=45\n", sink.avOffsetMs);
+        printf("figure sound_picture_offset_ms value=%.1f reference=- target=45\n",
+               sink.avOffsetMs);
     else
         printf("(no sound device: sound_picture_offset_ms not measured)\n");
     printf("figure peak_rss_mb value=%.1f reference=- target=250\n", rss);

@@ -17,7 +17,8 @@ extern "C" {
 class RecordingSink : public OxFrameSink
 {
 public:
-    struct Entry {
+    struct Entry
+    {
         double time;
         int luma;
         int64_t arrivalUs;
@@ -54,7 +55,8 @@ private:
 class ReportLog
 {
 public:
-    struct Report {
+    struct Report
+    {
         int type;
         double current;
         double duration;

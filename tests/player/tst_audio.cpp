@@ -102,7 +102,8 @@ void TestAudio::sampleFormatTable_data()
     QTest::newRow("dbl") << int(AV_SAMPLE_FMT_DBL) << 64 << int(QAudioFormat::Float);
     QTest::newRow("dblp") << int(AV_SAMPLE_FMT_DBLP) << 64 << int(QAudioFormat::Float);
     QTest::newRow("s64") << int(AV_SAMPLE_FMT_S64) << 64 << int(QAudioFormat::SignedInt);
-    QTest::newRow("s64p is not listed") << int(AV_SAMPLE_FMT_S64P) << -1 << int(QAudioFormat::Unknown);
+    QTest::newRow("s64p is not listed")
+        << int(AV_SAMPLE_FMT_S64P) << -1 << int(QAudioFormat::Unknown);
     QTest::newRow("none") << int(AV_SAMPLE_FMT_NONE) << -1 << int(QAudioFormat::Unknown);
 }
 
@@ -153,8 +154,8 @@ void TestAudio::chunksFromConversion_data()
     QTest::addColumn<int>("outChannels");
     QTest::addColumn<bool>("convert");
     QTest::addColumn<int>("chunkBytes");
-    QTest::addColumn<double>("value");   // input sample value
-    QTest::addColumn<int>("expected");   // S16 output sample value
+    QTest::addColumn<double>("value"); // input sample value
+    QTest::addColumn<int>("expected"); // S16 output sample value
     QTest::newRow("fltp stereo to s16 stereo")
         << int(AV_SAMPLE_FMT_FLTP) << 2 << 48000 << 2 << true << 4096 << 0.5 << 16384;
     QTest::newRow("fltp stereo 48k to s16 mono 44.1k")
@@ -265,8 +266,10 @@ void TestAudio::pushModeOutputOnTheNullSink()
     QByteArray silence(second, '\0');
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), silence.size()), 0);
-    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), silence.size()), 0);
+    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), silence.size()),
+             0);
+    QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), silence.size()),
+             0);
     QVERIFY2(timer.elapsed() > 500, qPrintable(QString::number(timer.elapsed())));
     output.stop();
     QVERIFY(!output.isStarted());

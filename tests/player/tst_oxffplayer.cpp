@@ -3,8 +3,8 @@
 #include "testhome.h"
 #include "testrecordings.h"
 
-#include "oxffplayer.h"
 #include "ffmpeg_ptr.h"
+#include "oxffplayer.h"
 #include "oxmediadata.h"
 
 #include <QDir>
@@ -21,7 +21,9 @@ namespace {
 
 int threadCount()
 {
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
 }
 
 } // namespace
@@ -72,10 +74,14 @@ void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd_data()
     QTest::addColumn<QString>("audio");
     // B-frames and frame threads make the decoder hold pictures back: only a drain at the
     // end of the file gets the last ones out.
-    QTest::newRow("mp4 h264 b-frames aac") << "mp4" << "h264" << 2 << "aac";
-    QTest::newRow("mkv h264 no sound") << "mkv" << "h264" << 0 << "";
-    QTest::newRow("avi mpeg4 pcm") << "avi" << "mpeg4" << 0 << "pcm_s16le";
-    QTest::newRow("mov h264 b-frames aac") << "mov" << "h264" << 3 << "aac";
+    QTest::newRow("mp4 h264 b-frames aac") << "mp4"
+                                           << "h264" << 2 << "aac";
+    QTest::newRow("mkv h264 no sound") << "mkv"
+                                       << "h264" << 0 << "";
+    QTest::newRow("avi mpeg4 pcm") << "avi"
+                                   << "mpeg4" << 0 << "pcm_s16le";
+    QTest::newRow("mov h264 b-frames aac") << "mov"
+                                           << "h264" << 3 << "aac";
 }
 
 void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd()
@@ -392,8 +398,7 @@ void TestOxFFPlayer::toYUV420PPacksAnyLayout()
     for (int p = 0; p < 3 && frame->buf[p]; ++p)
         memset(frame->buf[p]->data, p == 0 ? 0x80 : 0x80, frame->buf[p]->size);
     for (int row = 0; row < height && format == AV_PIX_FMT_YUV420P; ++row)
-        memset(frame->data[0] + row * frame->linesize[0] + width, 0xff,
-               frame->linesize[0] - width);
+        memset(frame->data[0] + row * frame->linesize[0] + width, 0xff, frame->linesize[0] - width);
 
     std::unique_ptr<OxYUV420P> picture(OxFFPlayer::toYUV420P(frame.get()));
     QVERIFY(picture);
