@@ -22,6 +22,9 @@ namespace {
 // given up as undeliverable.
 constexpr int kMaxRefusals = 100;
 
+// Sound the device holds, milliseconds.
+constexpr int kBufferMs = 60;
+
 void releaseChunk(void *item)
 {
     delete static_cast<OxMediaData *>(item);
@@ -134,6 +137,9 @@ int OxAudioOutput::start(int sampleRate, int sampleFormat, int channels)
     }
     output = new QAudioOutput(info, format);
     output->setVolume(volume);
+    // A short device buffer: the sound heard trails what was written by at most this much,
+    // and the device asks for more in small steps, so it keeps close to the picture.
+    output->setBufferSize(format.bytesForDuration(kBufferMs * 1000));
     device = output->start();
     if (!device) {
         stop();

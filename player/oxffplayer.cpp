@@ -494,8 +494,9 @@ void OxFFPlayer::audioLoop()
         return;
     // Sound further behind the picture than the device can hold came after a stall of
     // the device (a sound server starting up, say); playing it would leave the sound that
-    // far behind for good, so it is dropped until the two meet again.
+    // far behind for good, so it is dropped until it has caught up with the picture.
     const double late = audioOutput->bufferSeconds() + 0.05;
+    bool catchingUp = false;
     for (;;) {
         if (self->isStopRequested())
             return;
@@ -506,7 +507,9 @@ void OxFFPlayer::audioLoop()
         OxAudioData *chunk = audioResampler->popChunk();
         if (chunk) {
             audioTime = chunk->time;
-            if (chunk->time < _videoTime - late) {
+            const double behind = _videoTime - chunk->time;
+            catchingUp = behind > late || (catchingUp && behind > 0);
+            if (catchingUp) {
                 delete chunk;
                 continue;
             }
