@@ -8,6 +8,8 @@
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(resources);
+    // The OpenGL picture view and the web engine of the map share GL contexts.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     int result = 0;
     {
         QApplication app(argc, argv);

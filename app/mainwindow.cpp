@@ -1,10 +1,14 @@
 #include "mainwindow.h"
 
+#include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
+#include "oxconfigure.h"
 #include "oxffplayer.h"
 #include "oxfileutils.h"
+#include "oxmapwidget.h"
 #include "oxvideoview.h"
+#include "videoinfoview.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -40,6 +44,8 @@ void playerCallback(void *owner, int type, double current, double duration)
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     videoView = new JtVideoView(this);
+    infoView = new VideoInfoView(this);
+    mapWidget = new OxMapWidget(this);
 
     _openButton = new QPushButton(this);
     _playButton = new QPushButton(this);
@@ -58,6 +64,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(_exitButton, &QPushButton::clicked, this, &MainWindow::_onClickExitButton);
     _playButton->setEnabled(false);
     connect(videoView, &JtVideoView::onDoubleClicked, this, &MainWindow::_onDoubleClickVideoView);
+    {
+        const OxConfigure configure;
+        mapWidget->setMapType(configure.intValue(QStringLiteral("Map"), 2));
+        mapWidget->setGPSCorrection(configure.intValue(QStringLiteral("GPSCorrection"), 0));
+    }
 
     // Key events of the whole application reach this window's key handling (see
     // eventFilter), without grabbing the desktop's keyboard.
@@ -70,6 +81,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     player->setVideoView(videoView->videoView);
     player->setCallback(this, playerCallback);
     connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerPlaying);
+    connect(infoView, &VideoInfoView::videoTimeChanged, this, &MainWindow::_onVideoTimeChanged);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -138,6 +150,8 @@ void MainWindow::showStoppedState()
 
 void MainWindow::retranslateUi()
 {
+    if (infoView)
+        infoView->retranslate();
     _openButton->setText(languageText(QStringLiteral("open_file")));
     _playButton->setText(languageText(player && player->isPlaying() ? QStringLiteral("pause")
                                                                     : QStringLiteral("play")));
@@ -155,6 +169,17 @@ void MainWindow::openVideo(const QString &path)
     if (player)
         stopEngine();
     currentPath = path;
+
+    // The track is read before the first picture, so the route is on the map when
+    // playback starts.
+    resetTripDisplay();
+    const OxTrack track = loadTrack(path);
+    if (!track.isEmpty()) {
+        infoView->setTrack(track);
+        mapWidget->showTrack(track);
+    }
+    lastSecond = -1;
+
     videoView->hideLogo();
     int result = -1;
     if (player) {
@@ -175,6 +200,20 @@ void MainWindow::stopEngine()
     const QScopedValueRollback<bool> busy(engineBusy, true);
     player->stop();
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+}
+
+// The stop sequence: engine stopped, logo shown, panel and map back to their empty state.
+void MainWindow::stopPlayback()
+{
+    stopEngine();
+    videoView->showLogo();
+    resetTripDisplay();
+}
+
+void MainWindow::resetTripDisplay()
+{
+    infoView->reset();
+    mapWidget->clearMap();
 }
 
 void MainWindow::togglePause()
@@ -225,8 +264,7 @@ void MainWindow::_onClickStopButton(bool)
 {
     if (!player || engineBusy)
         return;
-    stopEngine();
-    videoView->showLogo();
+    stopPlayback();
     if (!currentPath.isEmpty()) {
         showStoppedState();
     } else {
@@ -246,17 +284,39 @@ void MainWindow::_onClickScreenshotButton(bool)
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }
 
-void MainWindow::_onPlayerPlaying(int type, double, double)
+void MainWindow::_onPlayerPlaying(int type, double current, double duration)
 {
-    if (type != OxFFPlayer::ReportEnd && type != OxFFPlayer::ReportError)
-        return;
     // A report delivered by a nested event loop while the engine stops or opens belongs
     // to the playback being replaced.
     if (engineBusy)
         return;
-    stopEngine();
-    videoView->showLogo();
+    if (type == OxFFPlayer::ReportPicture) {
+        // The panel and the map move once per whole second of playback position, not
+        // once per picture.
+        const int second = static_cast<int>(current);
+        if (second != lastSecond) {
+            lastSecond = second;
+            infoView->updatePosition(current, duration);
+            mapWidget->updateProgress(current, duration);
+        }
+        return;
+    }
+    if (type != OxFFPlayer::ReportEnd && type != OxFFPlayer::ReportError)
+        return;
+    stopPlayback();
     showStoppedState();
+    lastSecond = -1;
+}
+
+void MainWindow::_onVideoTimeChanged(double time)
+{
+    if (!player || engineBusy || !player->isOpened())
+        return;
+    player->requestSeek(time);
+    if (!player->isPlaying()) {
+        player->resume();
+        showPlayingState();
+    }
 }
 
 void MainWindow::_onDoubleClickVideoView(int, double, double)

@@ -5,7 +5,9 @@
 
 class JtVideoView;
 class OxFFPlayer;
+class OxMapWidget;
 class QPushButton;
+class VideoInfoView;
 
 class MainWindow : public QMainWindow
 {
@@ -24,6 +26,8 @@ public:
     void openVideo(const QString &path);
 
     JtVideoView *videoArea() const { return videoView; }
+    VideoInfoView *tripPanel() const { return infoView; }
+    OxMapWidget *map() const { return mapWidget; }
     OxFFPlayer *engine() const { return player; }
     QString currentVideoPath() const { return currentPath; }
 
@@ -47,6 +51,7 @@ public slots:
     void _onClickFullscreenButton(bool clicked);
     void _onClickExitButton(bool clicked);
     void _onPlayerPlaying(int type, double current, double duration);
+    void _onVideoTimeChanged(double time);
     void _onDoubleClickVideoView(int button, double x, double y);
 
 protected:
@@ -58,12 +63,14 @@ protected:
 private:
     void toggleFullScreen();
     void stopEngine();
+    void stopPlayback();
     void togglePause();
+    void resetTripDisplay();
 
     // Panes, placed by updateLayout when present.
     JtVideoView *videoView = nullptr;
-    QWidget *infoView = nullptr;
-    QWidget *mapWidget = nullptr;
+    VideoInfoView *infoView = nullptr;
+    OxMapWidget *mapWidget = nullptr;
     QWidget *videoListWidget = nullptr;
 
     QPushButton *_openButton = nullptr;
@@ -76,6 +83,9 @@ private:
 
     OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
     QString currentPath;          // last path given to openVideo
+    // Whole second of the last progress report shown on the panel and the map; -1
+    // after every open and every end, so the next report is shown at once.
+    int lastSecond = -1;
     // True while the engine opens or stops. The sound back end can run a nested event
     // loop then; reports and commands it delivers must not re-enter the engine.
     bool engineBusy = false;

@@ -1,0 +1,234 @@
+// The trip display of the main window: the track read when a recording opens, the
+// once-per-second updates of the panel and the map, resets on stop and end, and seeking
+// from the panel's slider. Real recordings, the real engine, real map pages.
+
+#include "gpsbox.h"
+#include "language.h"
+#include "mainwindow.h"
+#include "oxffplayer.h"
+#include "oxmapwidget.h"
+#include "testhome.h"
+#include "testrecordings.h"
+#include "videoinfoview.h"
+
+#include <QLCDNumber>
+#include <QLabel>
+#include <QPushButton>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int kTimeout = 20000;
+
+QVariant evalIn(QWebEngineView *view, const QString &script)
+{
+    auto result = std::make_shared<QVariant>();
+    auto done = std::make_shared<bool>(false);
+    view->page()->runJavaScript(script, [result, done](const QVariant &v) {
+        *result = v;
+        *done = true;
+    });
+    if (!QTest::qWaitFor([&] { return *done; }, kTimeout))
+        return {};
+    return *result;
+}
+
+} // namespace
+
+class tst_mainwindow_trip : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestHome> home;
+    QString clips;
+    QString subtitleClip; // 6 s, one RMC cue per second
+    QString boxClip;      // 6 s, the fixes in a "gps " box
+    QString plainClip;    // no GPS at all
+
+    QLabel *timeLabel(MainWindow &w) { return w.tripPanel()->findChild<QLabel *>("timeLabel"); }
+    double readOut(MainWindow &w, const char *name)
+    {
+        return w.tripPanel()->findChild<QLCDNumber *>(name)->value();
+    }
+    QWebEngineView *mapPage(MainWindow &w)
+    {
+        return w.map()->findChild<QWebEngineView *>("googleView");
+    }
+    QVariantMap pageState(MainWindow &w)
+    {
+        return evalIn(mapPage(w), "typeof __state === 'function' ? __state() : null").toMap();
+    }
+    // Opens a recording and pauses it at once: the map page may take seconds to load
+    // on a busy machine, longer than the clip plays, and the end of playback clears it.
+    void openPaused(MainWindow &w, const QString &path)
+    {
+        w.openVideo(path);
+        QVERIFY(w.engine()->isPlaying());
+        w.playButton()->click();
+        QVERIFY(!w.engine()->isPlaying());
+    }
+    // Waits until the page has taken every queued call and holds n points.
+    bool waitForPoints(MainWindow &w, int n)
+    {
+        const bool ok = QTest::qWaitFor(
+            [&] { return pageState(w).value("points").toList().size() == n; }, kTimeout);
+        if (!ok)
+            qWarning() << "map page state:" << pageState(w);
+        return ok;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        home = std::make_unique<TestHome>();
+        QCoreApplication::setApplicationName("tst_mainwindow_trip");
+        setLanguageRoot(QStringLiteral(DASHCAM_RUNTIME_DIR "/language"));
+        loadLanguage("english");
+        OxMapWidget::setPageRoot(QStringLiteral(DASHCAM_RUNTIME_DIR));
+        clips = home->path() + "/clips";
+        QDir().mkpath(clips);
+
+        RecordingSpec spec;
+        spec.width = 160;
+        spec.height = 120;
+        spec.seconds = 6;
+        for (int s = 0; s < 6; ++s)
+            spec.subtitles.append({double(s), s + 1.0, QString::fromLatin1(rmcSentence(s))});
+        subtitleClip = makeRecording(clips, "subtitles", spec);
+        QVERIFY(!subtitleClip.isEmpty());
+
+        spec.subtitles.clear();
+        plainClip = makeRecording(clips, "plain", spec);
+        QVERIFY(!plainClip.isEmpty());
+        boxClip = makeRecording(clips, "box", spec);
+        QVERIFY(!boxClip.isEmpty());
+        GpsBoxSpec box;
+        for (int s = 0; s < 6; ++s)
+            box.blocks.append(rmcSentence(s) + "\r\n");
+        QVERIFY(addGpsBox(boxClip, box));
+    }
+
+    // The route and the trip figures are there when playback starts, whichever of the
+    // two places of the recording holds the track.
+    void trackShownOnOpen_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::newRow("subtitle stream") << "subtitles";
+        QTest::newRow("gps box") << "box";
+    }
+    void trackShownOnOpen()
+    {
+        QFETCH(QString, which);
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.openVideo(which == "box" ? boxClip : subtitleClip);
+        QVERIFY(w.engine()->isOpened());
+        QVERIFY(readOut(w, "maxSpeedValue") > 0);
+        w.playButton()->click(); // pause, so the end of the clip does not clear the map
+        QVERIFY(readOut(w, "distanceValue") > 0);
+        QVERIFY(waitForPoints(w, 6));
+        QCOMPARE(pageState(w).value("line").toInt(), 6);
+    }
+
+    void noTrackLeavesPanelAndMapEmpty()
+    {
+        MainWindow w;
+        w.show();
+        openPaused(w, subtitleClip);
+        QVERIFY(waitForPoints(w, 6));
+        w.openVideo(plainClip); // the previous route goes
+        QVERIFY(w.engine()->isOpened());
+        QCOMPARE(readOut(w, "maxSpeedValue"), 0.0);
+        QVERIFY(waitForPoints(w, 0));
+        // The time label still follows playback.
+        QTRY_VERIFY_WITH_TIMEOUT(timeLabel(w)->text() != "00:00", kTimeout);
+    }
+
+    void oncePerSecond()
+    {
+        MainWindow w;
+        w.show();
+        openPaused(w, subtitleClip);
+        QVERIFY(waitForPoints(w, 6));
+        w._onClickStopButton(false); // reports below come from the test alone
+        OxTrack hundred;
+        for (int i = 0; i < 100; ++i) {
+            OxLocation fix;
+            fix.valid = true;
+            fix.latitude = 31.2 + i * 0.0001;
+            fix.longitude = 121.4;
+            fix.minute = i / 60;
+            fix.second = i % 60;
+            hundred.append(fix);
+        }
+        w.map()->showTrack(hundred);
+        QVERIFY(waitForPoints(w, 100));
+
+        w._onPlayerPlaying(3, 12.1, 50);
+        QCOMPARE(timeLabel(w)->text(), QString("00:12"));
+        QTRY_COMPARE_WITH_TIMEOUT(pageState(w).value("marker").toInt(), 24, kTimeout);
+        w._onPlayerPlaying(3, 12.9, 50); // same whole second: nothing moves
+        QCOMPARE(timeLabel(w)->text(), QString("00:12"));
+        QTest::qWait(300);
+        QCOMPARE(pageState(w).value("marker").toInt(), 24);
+        w._onPlayerPlaying(3, 13.0, 50);
+        QCOMPARE(timeLabel(w)->text(), QString("00:13"));
+        QTRY_COMPARE_WITH_TIMEOUT(pageState(w).value("marker").toInt(), 26, kTimeout);
+        w._onPlayerPlaying(3, 5.4, 50); // backward seek: at once
+        QCOMPARE(timeLabel(w)->text(), QString("00:05"));
+        QTRY_COMPARE_WITH_TIMEOUT(pageState(w).value("marker").toInt(), 10, kTimeout);
+    }
+
+    void stopAndEndReset()
+    {
+        MainWindow w;
+        w.show();
+        openPaused(w, subtitleClip);
+        QVERIFY(waitForPoints(w, 6));
+        w.playButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(timeLabel(w)->text() != "00:00", kTimeout);
+        w.stopButton()->click();
+        QCOMPARE(readOut(w, "maxSpeedValue"), 0.0);
+        QCOMPARE(readOut(w, "speedValue"), 0.0);
+        QCOMPARE(timeLabel(w)->text(), QString("00:00"));
+        QVERIFY(waitForPoints(w, 0));
+
+        // Played to its end: the panel and the map are reset too.
+        openPaused(w, subtitleClip);
+        QVERIFY(waitForPoints(w, 6));
+        w.playButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.stopButton()->isEnabled(), 30000);
+        QCOMPARE(readOut(w, "maxSpeedValue"), 0.0);
+        QCOMPARE(timeLabel(w)->text(), QString("00:00"));
+        QVERIFY(waitForPoints(w, 0));
+    }
+
+    void sliderReleaseWhilePausedResumes()
+    {
+        MainWindow w;
+        w.show();
+        w.openVideo(subtitleClip);
+        w.playButton()->click();
+        QVERIFY(!w.engine()->isPlaying());
+        QCOMPARE(w.playButton()->text(), languageText("play"));
+
+        emit w.tripPanel()->videoTimeChanged(3.0);
+        QVERIFY(w.engine()->isPlaying());
+        QCOMPARE(w.playButton()->text(), languageText("pause"));
+        // The first picture after the seek is at or after the key frame before 3 s.
+        QTRY_VERIFY_WITH_TIMEOUT(timeLabel(w)->text() >= QString("00:02"), kTimeout);
+
+        // Nothing to seek in before a recording is open.
+        w.stopButton()->click();
+        emit w.tripPanel()->videoTimeChanged(1.0);
+        QVERIFY(!w.engine()->isOpened());
+    }
+};
+
+QTEST_MAIN(tst_mainwindow_trip)
+#include "tst_mainwindow_trip.moc"
