@@ -159,6 +159,8 @@ int OxAudioOutput::write(const uint8_t *bytes, qint64 length, const std::atomic<
     while (remaining > 0) {
         if (abort && abort->load())
             return -1;
+        if (!isUsable())
+            return -1; // the sound server went away: its stream is gone
         const int period = output->periodSize();
         const int room = output->bytesFree();
         if (period <= 0 || room <= 0) {
@@ -182,6 +184,12 @@ int OxAudioOutput::write(const uint8_t *bytes, qint64 length, const std::atomic<
         offset += w;
     }
     return 0;
+}
+
+bool OxAudioOutput::isUsable() const
+{
+    return output && device && output->state() != QAudio::StoppedState &&
+           output->error() != QAudio::FatalError;
 }
 
 double OxAudioOutput::bufferSeconds() const

@@ -29,6 +29,8 @@ public:
     void stop();
 
     bool isStarted() const { return output != nullptr; }
+    // False once the device has failed for good (for example its server went away).
+    bool isUsable() const;
     // Seconds of sound the device buffers; 0 when not started.
     double bufferSeconds() const;
     // The format the device was opened with (after any fallback to the nearest one).

@@ -518,6 +518,11 @@ void OxFFPlayer::audioLoop()
                     audioOutput->write(chunk->data[i], chunk->size[i], self->stopFlag());
             }
             delete chunk;
+            if (!audioOutput->isUsable()) {
+                // The device is gone: the picture plays on without sound.
+                qDebug("audio output lost, playing without sound");
+                return;
+            }
             continue;
         }
         if (decodeRunning() || audioResampler->queuedChunks() > 0) {
