@@ -4,9 +4,10 @@
 #include "oxframesink.h"
 #include "oxmediadata.h"
 
-#if __has_include("oxvideoview.h")
 #include "oxvideoview.h"
-#define HAVE_VIDEO_VIEW 1
+#ifdef DASHCAM_BENCH_TRIP
+#include "oxmapwidget.h"
+#include "videoinfoview.h"
 #endif
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QProcess>
 #include <QThread>
 #include <QVector>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -62,7 +64,7 @@ double statusMb(const char *key)
     return 0;
 }
 
-double peakRssMb()
+[[maybe_unused]] double peakRssMb()
 {
     return statusMb("VmHWM:");
 }
@@ -215,6 +217,75 @@ void spin(double seconds)
     spin(seconds, [] {});
 }
 
+#ifdef DASHCAM_BENCH_TRIP
+// The trip panel and the map in a window, moved once per whole second of playback
+// position as the main window moves them, with a track of one fix per second. Times the
+// work each update costs on the GUI thread.
+class TripDisplay : public QObject
+{
+    Q_OBJECT
+public:
+    TripDisplay()
+    {
+        window.resize(1280, 720);
+        panel = new VideoInfoView(&window);
+        panel->setGeometry(0, 480, 980, 200);
+        map = new OxMapWidget(&window);
+        map->setGeometry(980, 0, 300, 340);
+        map->setMapType(2);
+        map->setGPSCorrection(1);
+        window.show();
+        OxTrack track;
+        for (int s = 0; s < 60; ++s) {
+            OxLocation fix;
+            fix.valid = true;
+            fix.latitude = 31.23 + s * 0.0002;
+            fix.longitude = 121.47 + s * 0.0001;
+            fix.speed = 40 + s;
+            fix.minute = s / 60;
+            fix.second = s % 60;
+            track.append(fix);
+        }
+        panel->setTrack(track);
+        map->showTrack(track);
+        connect(this, &TripDisplay::progress, this, &TripDisplay::onProgress, Qt::QueuedConnection);
+    }
+
+    static void callback(void *owner, int type, double current, double duration)
+    {
+        emit static_cast<TripDisplay *>(owner)->progress(type, current, duration);
+    }
+
+    QVector<double> costsMs;
+
+signals:
+    void progress(int type, double current, double duration);
+
+private slots:
+    void onProgress(int type, double current, double duration)
+    {
+        if (type != 3 || int(current) == lastSecond)
+            return;
+        lastSecond = int(current);
+        QElapsedTimer timer;
+        timer.start();
+        panel->updatePosition(current, duration);
+        map->updateProgress(current, duration);
+        // The repaint of the panel and its gauge is part of the update's cost.
+        panel->repaint();
+        costsMs.append(timer.nsecsElapsed() / 1e6);
+    }
+
+private:
+    QWidget window;
+    VideoInfoView *panel;
+    OxMapWidget *map;
+    int lastSecond = -1;
+};
+#else
+class TripDisplay;
+#endif
+
 struct Figures
 {
     double cpuPerSecond = 0;
@@ -239,12 +310,19 @@ bool waitFor(TimingSink &sink, int count, double seconds)
     return sink.count() >= count;
 }
 
-Figures measure(const QByteArray &clip, OxFrameSink *view, double steadySeconds)
+Figures measure(const QByteArray &clip, OxFrameSink *view, double steadySeconds,
+                TripDisplay *trip = nullptr)
 {
     Figures f;
     TimingSink sink(view);
     OxFFPlayer player;
     player.setVideoView(&sink);
+#ifdef DASHCAM_BENCH_TRIP
+    if (trip)
+        player.setCallback(trip, &TripDisplay::callback);
+#else
+    Q_UNUSED(trip);
+#endif
 
     // Open to first picture, including the file opening: the median of three.
     QVector<double> firsts;
@@ -346,9 +424,44 @@ void print(const char *label, const Figures &f)
 
 int main(int argc, char **argv)
 {
-    // Without a screen the picture-sink run still goes; only the OpenGL view run needs X.
+    // Without a screen the picture-sink run still goes; the OpenGL view and the trip
+    // display need X.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef DASHCAM_BENCH_TRIP
+    QApplication app(argc, argv);
+    const QString clip = benchClip();
+    if (clip.isEmpty())
+        return 1;
+
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        printf("(no X display: the trip display run is skipped)\n");
+        return 0;
+    }
+    const QByteArray path = clip.toUtf8();
+    {
+        // The same pictures while the GUI thread moves the trip panel and the map once a
+        // second: the pacing must not suffer.
+        OxMapWidget::setPageRoot(QStringLiteral(DASHCAM_RUNTIME_DIR));
+        TripDisplay trip;
+        spin(3); // let the map page load
+        const Figures withTrip = measure(path, nullptr, 25, &trip);
+        print("picture sink with the trip display updated once a second", withTrip);
+        QVector<double> costs = trip.costsMs;
+        std::sort(costs.begin(), costs.end());
+        if (!costs.isEmpty())
+            printf("trip update on the GUI thread: median %.2f ms, max %.2f ms over %d updates\n",
+                   costs[costs.size() / 2], costs.last(), int(costs.size()));
+        printf("figure pacing_stddev_with_trip_ms value=%.3f reference=%.3f target=2\n",
+               withTrip.pacingStdMs, kNominalMs);
+        printf("figure pacing_max_interval_with_trip_ms value=%.1f reference=%.3f target=50\n",
+               withTrip.pacingMaxMs, kNominalMs);
+        fflush(stdout);
+    }
+
+    return 0;
+}
+#else
     QApplication app(argc, argv);
     const QString clip = benchClip();
     if (clip.isEmpty())
@@ -390,7 +503,6 @@ int main(int argc, char **argv)
     printf("figure peak_rss_mb value=%.1f reference=- target=250\n", rss);
     fflush(stdout);
 
-#ifdef HAVE_VIDEO_VIEW
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         OxVideoView view;
         view.resize(1280, 720);
@@ -401,8 +513,8 @@ int main(int argc, char **argv)
     } else {
         printf("(no X display: the OpenGL view run is skipped)\n");
     }
-#else
-    printf("(no OpenGL view in this tree: its run is skipped)\n");
-#endif
     return 0;
 }
+#endif
+
+#include "bench_playback.moc"
