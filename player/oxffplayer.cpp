@@ -10,6 +10,8 @@
 #include <QAudioDeviceInfo>
 #include <QDebug>
 
+#include <utility>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
@@ -242,31 +244,31 @@ void OxFFPlayer::requestSeek(double seconds)
 
 void OxFFPlayer::stop()
 {
+    // The workers go first, video and audio before decode (they poll the decode thread).
     stopThread(videoThread);
     videoThread = nullptr;
     stopThread(audioThread);
     audioThread = nullptr;
     stopThread(decodeThread);
     decodeThread = nullptr;
-    if (audioOutput) {
-        audioOutput->stop();
-        delete audioOutput;
-        audioOutput = nullptr;
+    // Each object leaves the player before it is released: stopping the sound output can
+    // run a nested event loop, and a stop re-entered from there must find nothing left to
+    // release a second time.
+    if (OxAudioOutput *output = std::exchange(audioOutput, nullptr)) {
+        output->stop();
+        delete output;
     }
-    if (pictureQueue) {
-        pictureQueue->clear();
-        delete pictureQueue;
-        pictureQueue = nullptr;
+    if (MutexQueue *queue = std::exchange(pictureQueue, nullptr)) {
+        queue->clear();
+        delete queue;
     }
-    if (audioResampler) {
-        audioResampler->reset();
-        delete audioResampler;
-        audioResampler = nullptr;
+    if (OxAudioResampler *resampler = std::exchange(audioResampler, nullptr)) {
+        resampler->reset();
+        delete resampler;
     }
-    if (reader) {
-        reader->close();
-        delete reader;
-        reader = nullptr;
+    if (StreamReader *r = std::exchange(reader, nullptr)) {
+        r->close();
+        delete r;
     }
 }
 
