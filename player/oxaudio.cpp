@@ -320,6 +320,12 @@ void OxAudioResampler::pushFrame(const AVFrame *frame, double time)
 {
     if (!frame || chunkSamples <= 0 || frame->nb_samples <= 0)
         return;
+    // The conversion was set up for the stream's declared format. A damaged stream can
+    // deliver a frame with other channels, format or rate; reading it as declared would
+    // read planes that are not there, so such a frame is dropped.
+    if (frame->format != inFormat || frame->ch_layout.nb_channels != inChannels ||
+        (frame->sample_rate > 0 && frame->sample_rate != inRate))
+        return;
     if (needConvert) {
         if (!converter)
             return; // nothing to convert with: the sound is dropped

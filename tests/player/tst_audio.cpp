@@ -82,6 +82,7 @@ private slots:
     void chunksFromConversion();
     void unknownLayoutCountsAsFrontLeft();
     void resetDropsThePartialChunk();
+    void framesUnlikeTheStreamAreDropped();
     void pushModeOutputOnTheNullSink();
     void writeGivesUpWhenAsked();
 };
@@ -223,6 +224,24 @@ void TestAudio::unknownLayoutCountsAsFrontLeft()
     QCOMPARE(chunks[0]->size[0], 2048);
     QVERIFY(qAbs(reinterpret_cast<const int16_t *>(chunks[1]->data[0])[100] - 16384) <= 2);
     qDeleteAll(chunks);
+}
+
+// A damaged stream can deliver a frame with fewer channels or another format than it
+// declared: reading it as declared would read planes that are not there.
+void TestAudio::framesUnlikeTheStreamAreDropped()
+{
+    for (int outFormat : {int(AV_SAMPLE_FMT_S16), int(AV_SAMPLE_FMT_FLTP)}) {
+        OxAudioResampler resampler(48000, AV_CH_LAYOUT_STEREO, 2, AV_SAMPLE_FMT_FLTP, 48000,
+                                   AV_CH_LAYOUT_STEREO, 2, outFormat);
+        AVFramePtr mono = makeAudioFrame(AV_SAMPLE_FMT_FLTP, 1, 2048, 0.5);
+        resampler.pushFrame(mono.get(), 0);
+        AVFramePtr packed = makeAudioFrame(AV_SAMPLE_FMT_S16, 2, 2048, 100);
+        resampler.pushFrame(packed.get(), 0);
+        QCOMPARE(resampler.queuedChunks(), qint64(0));
+        AVFramePtr good = makeAudioFrame(AV_SAMPLE_FMT_FLTP, 2, 2048, 0.5);
+        resampler.pushFrame(good.get(), 1.0);
+        QCOMPARE(resampler.queuedChunks(), qint64(2));
+    }
 }
 
 void TestAudio::resetDropsThePartialChunk()
