@@ -169,6 +169,7 @@ void OxFFPlayer::prepare()
     readResult = 0;
     audioTime = 0;
     _videoTime = 0;
+    soundLost = false;
 
     AVStream *video = reader->videoStream();
     frameCache = frameCacheForGop(videoGopSize());
@@ -411,10 +412,10 @@ void OxFFPlayer::decodeLoop()
     for (;;) {
         if (stopAsked())
             return;
-        if (seekPending) {
+        // Taken in one step, so a request that arrives during the seek is kept for the
+        // next turn.
+        if (seekPending.exchange(false))
             seek(seekTarget, kSeekFlags);
-            seekPending = false;
-        }
         if (pictureQueue->size() > frameCache) {
             QThread::msleep(1);
             continue;
@@ -434,7 +435,7 @@ void OxFFPlayer::decodeLoop()
         Step step = Step::Go;
         if (reader->isVideoPacket(packet.get()))
             step = decodeVideo(packet.get());
-        else if (audioResampler && actx && reader->isAudioPacket(packet.get()))
+        else if (audioResampler && actx && !soundLost && reader->isAudioPacket(packet.get()))
             decodeAudio(packet.get());
         av_packet_unref(packet.get());
         if (step == Step::Stop)
@@ -523,6 +524,7 @@ void OxFFPlayer::audioLoop()
             if (!audioOutput->isUsable()) {
                 // The device is gone: the picture plays on without sound.
                 qDebug("audio output lost, playing without sound");
+                soundLost = true; // nobody takes the chunks any more: stop making them
                 return;
             }
             continue;

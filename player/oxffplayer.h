@@ -97,6 +97,8 @@ private:
     std::atomic<double> seekTarget{0};
     // Written by the decode thread as it ends, read by the video thread.
     std::atomic<int> readResult{0};
+    // Set by the audio thread when the sound device is gone; read by the decode thread.
+    std::atomic<bool> soundLost{false};
 
     MutexQueue *pictureQueue = nullptr;
     OxAudioResampler *audioResampler = nullptr;
