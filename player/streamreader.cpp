@@ -58,7 +58,9 @@ int StreamReader::openInput(const char *path, const AVInputFormat *fmt, AVDictio
                qPrintable(avErrorText(e)));
         return e;
     }
-    const int r = avformat_find_stream_info(m_format.get(), options);
+    // The open options are for the demuxer; stream analysis takes one dictionary per
+    // stream, which no caller has.
+    const int r = avformat_find_stream_info(m_format.get(), nullptr);
     if (r < 0)
         return r;
     av_dump_format(m_format.get(), -1, path, 0);
