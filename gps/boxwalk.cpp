@@ -12,6 +12,10 @@ namespace {
 
 constexpr qint64 kBoxPositionLimit = qint64(1) << 31;
 constexpr qint64 kBlockSize = 4096;
+// The largest block index read: 131,072 entries, a fix a second for 36 hours. A
+// damaged size field must not make the player read gigabytes and walk millions of
+// entries before the first picture.
+constexpr qint64 kMaxPayload = qint64(1) << 20;
 
 struct BoxHeader
 {
@@ -77,7 +81,7 @@ std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const 
         if (std::memcmp(header.type, innerType, 4) == 0) {
             // Never trust the size field for the allocation: read what is left.
             const qint64 left = qMax<qint64>(0, file.size() - file.pos());
-            return file.read(qMin<qint64>(header.size - 8, left));
+            return file.read(qMin(qMin<qint64>(header.size - 8, left), kMaxPayload));
         }
         p += header.size;
         if (!seekTo(file, p))

@@ -211,11 +211,19 @@ int parseFixLine(const char *text, OxLocation &fix)
     return 0;
 }
 
+// A field's number, 0 when it does not convert. The toolkit's conversion also accepts
+// "nan" and "inf", which would poison every trip figure computed from the fix.
+double number(const QString &field)
+{
+    const double v = field.toDouble();
+    return std::isfinite(v) ? v : 0.0;
+}
+
 double coordinate(const QString &value, const QString &hemisphere, QChar negative)
 {
     if (hemisphere.isEmpty())
         return 0;
-    const double degrees = degreesMinutes(value.toDouble());
+    const double degrees = degreesMinutes(number(value));
     return hemisphere.compare(QString(negative), Qt::CaseInsensitive) == 0 ? -degrees : degrees;
 }
 
@@ -243,7 +251,7 @@ int parseRmc(const QString &sentence, OxLocation &fix)
     fix.valid = parts[2].compare(QLatin1String("A"), Qt::CaseInsensitive) == 0;
     fix.latitude = coordinate(parts[3], parts[4], QLatin1Char('S'));
     fix.longitude = coordinate(parts[5], parts[6], QLatin1Char('W'));
-    fix.speed = parts[7].toDouble() * 1.852;
+    fix.speed = number(parts[7]) * 1.852;
     if (parts[9].isEmpty()) {
         fix.day = fix.month = fix.year = 0;
     } else {
@@ -257,9 +265,9 @@ int parseRmc(const QString &sentence, OxLocation &fix)
     if (g <= 0 || g + 6 >= parts.size()) {
         fix.gsensorX = fix.gsensorY = fix.gsensorZ = 0;
     } else {
-        fix.gsensorX = parts[g + 2].toDouble();
-        fix.gsensorY = parts[g + 4].toDouble();
-        fix.gsensorZ = parts[g + 6].chopped(parts[g + 6].isEmpty() ? 0 : 1).toDouble();
+        fix.gsensorX = number(parts[g + 2]);
+        fix.gsensorY = number(parts[g + 4]);
+        fix.gsensorZ = number(parts[g + 6].chopped(parts[g + 6].isEmpty() ? 0 : 1));
     }
     return 0;
 }

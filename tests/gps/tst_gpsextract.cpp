@@ -337,6 +337,9 @@ void tst_gpsextract::hostileBoxSizes()
     const Case cases[] = {
         {"huge gps size reads what is left",
          ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " + tail, 100},
+        {"a damaged size never reads more than 1 MiB",
+         ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " + QByteArray(3 << 20, 'x'),
+         1 << 20},
         {"gps size past the end", ftyp + be32(200) + "moov" + be32(60) + "gps " + tail.left(20),
          20},
         {"size field of 2^31 and more",

@@ -94,6 +94,15 @@ void tst_nmea::parse_data()
         << QByteArray("$GPRMC,123519.00,A,4807.038,,01131.000,,022.4,084.4,230394,003.1,W,A*6A")
         << noHemisphere;
 
+    // "nan" and "inf" convert to numbers in the toolkit; they must count as not numbers,
+    // or one damaged fix poisons every trip figure.
+    Expected notNumbers = munich;
+    notNumbers.latitude = 0;
+    notNumbers.speed = 0;
+    QTest::newRow("nan and inf count as zero")
+        << QByteArray("$GPRMC,123519.00,A,nan,N,01131.000,E,inf,084.4,230394,003.1,W,A*6A")
+        << notNumbers;
+
     Expected blank{false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     QTest::newRow("empty fields") << QByteArray("$GPRMC,,,,,,,,,,,,") << blank;
     Expected junk = blank;
