@@ -99,12 +99,12 @@ void TestMainWindowPlayback::initTestCase()
 
     const QString dir = home->path() + QStringLiteral("/clips");
     QVERIFY(QDir().mkpath(dir));
-    RecordingSpec spec;
-    spec.seconds = 3;
-    clip = makeRecording(dir, QStringLiteral("clip"), spec);
+    RecordingSpec recipe;
+    recipe.seconds = 3;
+    clip = makeRecording(dir, QStringLiteral("clip"), recipe);
     QVERIFY(!clip.isEmpty());
-    spec.seconds = 1;
-    shortClip = makeRecording(dir, QStringLiteral("short"), spec);
+    recipe.seconds = 1;
+    shortClip = makeRecording(dir, QStringLiteral("short"), recipe);
     QVERIFY(!shortClip.isEmpty());
     garbage = makeGarbage(dir + QStringLiteral("/garbage.mp4"), 64 * 1024);
     empty = makeEmpty(dir + QStringLiteral("/empty.mp4"));

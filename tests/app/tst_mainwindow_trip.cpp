@@ -92,19 +92,19 @@ private slots:
         clips = home->path() + "/clips";
         QDir().mkpath(clips);
 
-        RecordingSpec spec;
-        spec.width = 160;
-        spec.height = 120;
-        spec.seconds = 6;
+        RecordingSpec recipe;
+        recipe.width = 160;
+        recipe.height = 120;
+        recipe.seconds = 6;
         for (int s = 0; s < 6; ++s)
-            spec.subtitles.append({double(s), s + 1.0, QString::fromLatin1(rmcSentence(s))});
-        subtitleClip = makeRecording(clips, "subtitles", spec);
+            recipe.subtitles.append({double(s), s + 1.0, QString::fromLatin1(rmcSentence(s))});
+        subtitleClip = makeRecording(clips, "subtitles", recipe);
         QVERIFY(!subtitleClip.isEmpty());
 
-        spec.subtitles.clear();
-        plainClip = makeRecording(clips, "plain", spec);
+        recipe.subtitles.clear();
+        plainClip = makeRecording(clips, "plain", recipe);
         QVERIFY(!plainClip.isEmpty());
-        boxClip = makeRecording(clips, "box", spec);
+        boxClip = makeRecording(clips, "box", recipe);
         QVERIFY(!boxClip.isEmpty());
         GpsBoxSpec box;
         for (int s = 0; s < 6; ++s)

@@ -55,7 +55,7 @@ QByteArray rmcSentence(int s, const char *tag, char status)
     return "$" + body + "*" + QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
 }
 
-bool addGpsBox(const QString &path, const GpsBoxSpec &spec)
+bool addGpsBox(const QString &path, const GpsBoxSpec &recipe)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -68,7 +68,7 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &spec)
     if (moov < 0 || moov + moovSize != data.size())
         return false;
 
-    if (spec.wideBoxBeforeMoov) {
+    if (recipe.wideBoxBeforeMoov) {
         // Nothing before "moov" is referred to by offset from inside it except
         // chunk data in "mdat", which comes earlier, so inserting here is safe.
         QByteArray wide = be32(1) + QByteArray("skip", 4);
@@ -78,28 +78,28 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &spec)
         data.insert(int(moov), wide);
     }
 
-    const int payloadLength = spec.payloadSize >= 0
-                                  ? spec.payloadSize
-                                  : 8 + 8 * (spec.blocks.size() + spec.extraOffsets.size());
+    const int payloadLength = recipe.payloadSize >= 0
+                                  ? recipe.payloadSize
+                                  : 8 + 8 * (recipe.blocks.size() + recipe.extraOffsets.size());
     const qint64 freeStart = data.size() + 8 + payloadLength;
 
     QByteArray payload("GPSINDEX", 8);
     qint64 blockOffset = freeStart + 8;
     QByteArray blocks;
-    for (const QByteArray &block : spec.blocks) {
+    for (const QByteArray &block : recipe.blocks) {
         payload += be32(quint32(blockOffset)) + be32(quint32(block.size()));
         const QByteArray stored =
-            spec.blockStride > block.size() ? block.leftJustified(spec.blockStride, '\0') : block;
+            recipe.blockStride > block.size() ? block.leftJustified(recipe.blockStride, '\0') : block;
         blocks += stored;
         blockOffset += stored.size();
     }
-    for (qint64 offset : spec.extraOffsets)
+    for (qint64 offset : recipe.extraOffsets)
         payload += be32(quint32(offset)) + be32(4096);
     payload = payload.leftJustified(payloadLength, '\0', true);
 
     data += box("gps ", payload);
-    if (!spec.afterMoov) {
-        const qint64 moovAt = spec.wideBoxBeforeMoov ? moov + 24 : moov;
+    if (!recipe.afterMoov) {
+        const qint64 moovAt = recipe.wideBoxBeforeMoov ? moov + 24 : moov;
         qToBigEndian(quint32(moovSize + 8 + payloadLength), data.data() + moovAt);
     }
     data += box("free", blocks);

@@ -19,7 +19,7 @@ struct GpsBoxSpec
 };
 
 // Rewrites path in place; false when the file is not laid out as expected.
-bool addGpsBox(const QString &path, const GpsBoxSpec &spec);
+bool addGpsBox(const QString &path, const GpsBoxSpec &recipe);
 
 // One RMC sentence for second s after 08:00:00 on 7 March 2024, moving east.
 QByteArray rmcSentence(int s, const char *tag = "$GPRMC", char status = 'A');

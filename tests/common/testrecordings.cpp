@@ -63,42 +63,42 @@ bool runFfmpeg(const QStringList &arguments)
     return true;
 }
 
-QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &spec)
+QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &recipe)
 {
     QDir().mkpath(dir);
-    const QString path = dir + QLatin1Char('/') + name + QLatin1Char('.') + spec.container;
-    const QString duration = QString::number(spec.seconds, 'f', 3);
+    const QString path = dir + QLatin1Char('/') + name + QLatin1Char('.') + recipe.container;
+    const QString duration = QString::number(recipe.seconds, 'f', 3);
     QStringList args;
     QStringList maps;
     int input = 0;
 
-    if (!spec.videoCodec.isEmpty()) {
+    if (!recipe.videoCodec.isEmpty()) {
         args << "-f"
              << "lavfi"
              << "-i"
              << QStringLiteral("color=c=black:size=%1x%2:rate=%3/%4:duration=%5,format=yuv420p,"
                                "geq=lum='16+9*mod(N,%6)':cb=128:cr=128")
-                    .arg(spec.width)
-                    .arg(spec.height)
-                    .arg(spec.fpsNum)
-                    .arg(spec.fpsDen)
+                    .arg(recipe.width)
+                    .arg(recipe.height)
+                    .arg(recipe.fpsNum)
+                    .arg(recipe.fpsDen)
                     .arg(duration)
                     .arg(kLumaCycle);
         maps << "-map" << QStringLiteral("%1:v").arg(input++);
     }
-    if (!spec.audioCodec.isEmpty()) {
+    if (!recipe.audioCodec.isEmpty()) {
         args << "-f"
              << "lavfi"
              << "-i"
              << QStringLiteral("sine=frequency=1000:sample_rate=%1:duration=%2")
-                    .arg(spec.sampleRate)
+                    .arg(recipe.sampleRate)
                     .arg(duration);
         maps << "-map" << QStringLiteral("%1:a").arg(input++);
     }
     QString srt;
-    if (!spec.subtitles.isEmpty()) {
+    if (!recipe.subtitles.isEmpty()) {
         srt = dir + QLatin1Char('/') + name + QStringLiteral(".input.srt");
-        if (!writeSrt(srt, spec.subtitles))
+        if (!writeSrt(srt, recipe.subtitles))
             return QString();
         args << "-i" << srt;
         maps << "-map" << QStringLiteral("%1:s").arg(input++);
@@ -107,32 +107,32 @@ QString makeRecording(const QString &dir, const QString &name, const RecordingSp
         return QString();
     args << maps;
 
-    if (spec.videoCodec == QLatin1String("h264")) {
+    if (recipe.videoCodec == QLatin1String("h264")) {
         args << "-c:v"
              << "libx264"
              << "-preset"
              << "ultrafast"
-             << "-bf" << QString::number(spec.bFrames) << "-threads"
+             << "-bf" << QString::number(recipe.bFrames) << "-threads"
              << "1";
-    } else if (spec.videoCodec == QLatin1String("mpeg4")) {
+    } else if (recipe.videoCodec == QLatin1String("mpeg4")) {
         args << "-c:v"
              << "mpeg4"
              << "-q:v"
              << "2";
-    } else if (!spec.videoCodec.isEmpty()) {
-        args << "-c:v" << spec.videoCodec;
+    } else if (!recipe.videoCodec.isEmpty()) {
+        args << "-c:v" << recipe.videoCodec;
     }
-    if (!spec.videoCodec.isEmpty())
+    if (!recipe.videoCodec.isEmpty())
         args << "-pix_fmt"
              << "yuv420p"
-             << "-g" << QString::number(spec.gop);
-    if (!spec.audioCodec.isEmpty())
-        args << "-c:a" << spec.audioCodec << "-ar" << QString::number(spec.sampleRate) << "-ac"
-             << QString::number(spec.channels);
+             << "-g" << QString::number(recipe.gop);
+    if (!recipe.audioCodec.isEmpty())
+        args << "-c:a" << recipe.audioCodec << "-ar" << QString::number(recipe.sampleRate) << "-ac"
+             << QString::number(recipe.channels);
     if (!srt.isEmpty())
-        args << "-c:s" << (spec.container == QLatin1String("mkv") ? "srt" : "mov_text");
-    if (spec.startTime != 0)
-        args << "-output_ts_offset" << QString::number(spec.startTime, 'f', 3);
+        args << "-c:s" << (recipe.container == QLatin1String("mkv") ? "srt" : "mov_text");
+    if (recipe.startTime != 0)
+        args << "-output_ts_offset" << QString::number(recipe.startTime, 'f', 3);
     args << "-fflags"
          << "+bitexact"
          << "-map_metadata"

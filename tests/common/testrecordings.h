@@ -38,7 +38,7 @@ Q_DECLARE_METATYPE(RecordingSpec)
 
 // Writes dir/name (name without extension; the container's extension is appended) and
 // returns its path, or an empty string when ffmpeg failed.
-QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &spec);
+QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &recipe);
 
 // Flat luma of picture n, and back (modulo kLumaCycle). Decoding keeps it within +-4.
 constexpr int kLumaCycle = 25;

@@ -57,10 +57,10 @@ void tst_dashcamtrack::initTestCase()
 {
     home = std::make_unique<TestHome>();
     const QString dir = home->path() + QStringLiteral("/rec");
-    RecordingSpec spec;
-    spec.width = 160;
-    spec.height = 120;
-    plain = makeRecording(dir, QStringLiteral("plain"), spec);
+    RecordingSpec recipe;
+    recipe.width = 160;
+    recipe.height = 120;
+    plain = makeRecording(dir, QStringLiteral("plain"), recipe);
     QVERIFY(!plain.isEmpty());
 
     boxed = dir + QStringLiteral("/boxed & <named>.mp4");
@@ -69,14 +69,14 @@ void tst_dashcamtrack::initTestCase()
     box.blocks = {rmcSentence(0), rmcSentence(1, "$GNRMC", 'V'), rmcSentence(2)};
     QVERIFY(addGpsBox(boxed, box));
 
-    spec.subtitles = {
+    recipe.subtitles = {
         {0, 0.9, QString::fromLatin1(rmcSentence(0))},
         {1, 1.9, QStringLiteral("A,070324,080001,3112.0000,S,00030.0000,W,41.5,0.1,0.2,1.0;")},
         {2, 2.9,
          QString::fromLatin1(rmcSentence(2)) +
              QStringLiteral("\r\n$GSENSOR,X,0.5,Y,-1.5,Z,0.25;")}};
-    spec.seconds = 3;
-    subtitled = makeRecording(dir, QStringLiteral("subtitled"), spec);
+    recipe.seconds = 3;
+    subtitled = makeRecording(dir, QStringLiteral("subtitled"), recipe);
     QVERIFY(!subtitled.isEmpty());
 }
 

@@ -84,24 +84,24 @@ void tst_gpsextract::initTestCase()
 {
     home = std::make_unique<TestHome>();
     dir = home->path() + QStringLiteral("/rec");
-    RecordingSpec spec;
-    spec.width = 160;
-    spec.height = 120;
-    plain = makeRecording(dir, QStringLiteral("plain"), spec);
+    RecordingSpec recipe;
+    recipe.width = 160;
+    recipe.height = 120;
+    plain = makeRecording(dir, QStringLiteral("plain"), recipe);
     QVERIFY(!plain.isEmpty());
 }
 
 QString tst_gpsextract::make(const QString &name, const QVector<QByteArray> &cueTexts,
                              const QString &container)
 {
-    RecordingSpec spec;
-    spec.width = 160;
-    spec.height = 120;
-    spec.container = container;
-    spec.seconds = qMax(2, int(cueTexts.size()));
+    RecordingSpec recipe;
+    recipe.width = 160;
+    recipe.height = 120;
+    recipe.container = container;
+    recipe.seconds = qMax(2, int(cueTexts.size()));
     for (int i = 0; i < cueTexts.size(); ++i)
-        spec.subtitles.append({double(i), i + 0.9, QString::fromLatin1(cueTexts[i])});
-    return makeRecording(dir, name, spec);
+        recipe.subtitles.append({double(i), i + 0.9, QString::fromLatin1(cueTexts[i])});
+    return makeRecording(dir, name, recipe);
 }
 
 QString tst_gpsextract::copyOfPlain(const QString &name)

@@ -44,9 +44,9 @@ private:
     std::unique_ptr<TestHome> home;
     QString dir;
 
-    QString clip(const QString &name, const RecordingSpec &spec)
+    QString clip(const QString &name, const RecordingSpec &recipe)
     {
-        const QString path = makeRecording(dir, name, spec);
+        const QString path = makeRecording(dir, name, recipe);
         if (path.isEmpty())
             qFatal("could not make the test recording %s", qPrintable(name));
         return path;
@@ -191,7 +191,7 @@ private slots:
 
     void probeKnownClips_data()
     {
-        QTest::addColumn<RecordingSpec>("spec");
+        QTest::addColumn<RecordingSpec>("recipe");
         QTest::addColumn<double>("fps");
         QTest::addColumn<double>("duration");
         RecordingSpec mp4;
@@ -223,11 +223,11 @@ private slots:
 
     void probeKnownClips()
     {
-        QFETCH(RecordingSpec, spec);
+        QFETCH(RecordingSpec, recipe);
         QFETCH(double, fps);
         QFETCH(double, duration);
         const QString path =
-            clip(QString("probe%1").arg(qHash(QByteArray(QTest::currentDataTag()))), spec);
+            clip(QString("probe%1").arg(qHash(QByteArray(QTest::currentDataTag()))), recipe);
         ProbeResult result;
         result.thumb =
             dir + QStringLiteral("/thumb%1.jpg").arg(qHash(QByteArray(QTest::currentDataTag())));
@@ -235,12 +235,12 @@ private slots:
         QVERIFY2(qAbs(result.duration - duration) < 0.03,
                  qPrintable(QString::number(result.duration)));
         QVERIFY(qAbs(result.fps - fps) < 0.001);
-        QCOMPARE(result.width, spec.width);
-        QCOMPARE(result.height, spec.height);
+        QCOMPARE(result.width, recipe.width);
+        QCOMPARE(result.height, recipe.height);
 
         QImage thumb(result.thumb);
-        QCOMPARE(thumb.size(), QSize(spec.width, spec.height));
-        const int grey = qGray(thumb.pixel(spec.width / 2, spec.height / 2));
+        QCOMPARE(thumb.size(), QSize(recipe.width, recipe.height));
+        const int grey = qGray(thumb.pixel(recipe.width / 2, recipe.height / 2));
         QVERIFY2(qAbs(grey - fullRange(frameLuma(0))) <= 6, qPrintable(QString::number(grey)));
 
         // An existing thumbnail is kept; the values are refreshed all the same.
@@ -249,7 +249,7 @@ private slots:
         again.thumb = result.thumb;
         QVERIFY(probeVideo(path.toUtf8().constData(), again) >= 0);
         QCOMPARE(readAll(result.thumb), before);
-        QCOMPARE(again.width, spec.width);
+        QCOMPARE(again.width, recipe.width);
         QCOMPARE(again.duration, result.duration);
     }
 

@@ -33,9 +33,9 @@ class TestOxFFPlayer : public QObject
     Q_OBJECT
 
 private:
-    QString clip(const QString &name, const RecordingSpec &spec)
+    QString clip(const QString &name, const RecordingSpec &recipe)
     {
-        const QString path = makeRecording(home->path() + QStringLiteral("/clips"), name, spec);
+        const QString path = makeRecording(home->path() + QStringLiteral("/clips"), name, recipe);
         if (path.isEmpty())
             qFatal("could not make %s", qPrintable(name));
         return path;
@@ -90,15 +90,15 @@ void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd()
     QFETCH(QString, codec);
     QFETCH(int, bFrames);
     QFETCH(QString, audio);
-    RecordingSpec spec;
-    spec.container = container;
-    spec.videoCodec = codec;
-    spec.bFrames = bFrames;
-    spec.audioCodec = audio;
-    spec.width = 96;
-    spec.height = 64;
-    spec.seconds = 2;
-    const QString path = clip(QStringLiteral("order_%1_%2").arg(container, codec), spec);
+    RecordingSpec recipe;
+    recipe.container = container;
+    recipe.videoCodec = codec;
+    recipe.bFrames = bFrames;
+    recipe.audioCodec = audio;
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.seconds = 2;
+    const QString path = clip(QStringLiteral("order_%1_%2").arg(container, codec), recipe);
 
     RecordingSink sink;
     ReportLog log(&sink);
@@ -149,13 +149,13 @@ void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue()
     QFETCH(int, frameCache);
     QCOMPARE(OxFFPlayer::frameCacheForGop(gop), frameCache);
 
-    RecordingSpec spec;
-    spec.gop = gop;
-    spec.width = 64;
-    spec.height = 48;
-    spec.seconds = 4;
-    spec.bFrames = 2;
-    const QString path = clip(QStringLiteral("gop%1").arg(gop), spec);
+    RecordingSpec recipe;
+    recipe.gop = gop;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.seconds = 4;
+    recipe.bFrames = 2;
+    const QString path = clip(QStringLiteral("gop%1").arg(gop), recipe);
 
     RecordingSink sink;
     OxFFPlayer player;
@@ -197,14 +197,14 @@ void TestOxFFPlayer::intervalFromFrameRate()
     QCOMPARE(OxFFPlayer::intervalFor(num, den), interval);
     if (num == 0 || den == 0)
         return;
-    RecordingSpec spec;
-    spec.fpsNum = num;
-    spec.fpsDen = den;
-    spec.width = 64;
-    spec.height = 48;
-    spec.seconds = 0.5;
-    spec.audioCodec.clear();
-    const QString path = clip(QStringLiteral("rate%1_%2").arg(num).arg(den), spec);
+    RecordingSpec recipe;
+    recipe.fpsNum = num;
+    recipe.fpsDen = den;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.seconds = 0.5;
+    recipe.audioCodec.clear();
+    const QString path = clip(QStringLiteral("rate%1_%2").arg(num).arg(den), recipe);
     OxFFPlayer player;
     QCOMPARE(player.open(path.toUtf8().constData()), 0);
     QCOMPARE(player.frameInterval(), interval);
@@ -213,12 +213,12 @@ void TestOxFFPlayer::intervalFromFrameRate()
 
 void TestOxFFPlayer::seekWhilePausedResumesAtKeyFrame()
 {
-    RecordingSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.seconds = 4;
-    spec.gop = 25;
-    const QString path = clip(QStringLiteral("seek"), spec);
+    RecordingSpec recipe;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.seconds = 4;
+    recipe.gop = 25;
+    const QString path = clip(QStringLiteral("seek"), recipe);
 
     RecordingSink sink;
     OxFFPlayer player;
@@ -246,11 +246,11 @@ void TestOxFFPlayer::seekWhilePausedResumesAtKeyFrame()
 
 void TestOxFFPlayer::seekOutsideTheRecordingIsIgnored()
 {
-    RecordingSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.seconds = 3;
-    const QString path = clip(QStringLiteral("seekout"), spec);
+    RecordingSpec recipe;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.seconds = 3;
+    const QString path = clip(QStringLiteral("seekout"), recipe);
 
     RecordingSink sink;
     ReportLog log(&sink);
@@ -311,12 +311,12 @@ void TestOxFFPlayer::badFilesLeaveThePlayerClosed()
 
 void TestOxFFPlayer::damagedFilePlaysWhatItCanAndReports()
 {
-    RecordingSpec spec;
-    spec.container = QStringLiteral("mkv");
-    spec.width = 64;
-    spec.height = 48;
-    spec.seconds = 3;
-    const QString whole = clip(QStringLiteral("whole"), spec);
+    RecordingSpec recipe;
+    recipe.container = QStringLiteral("mkv");
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.seconds = 3;
+    const QString whole = clip(QStringLiteral("whole"), recipe);
     const QString cut = makeTruncated(whole, home->path() + QStringLiteral("/clips/cut.mkv"));
     QVERIFY(!cut.isEmpty());
 
@@ -338,11 +338,11 @@ void TestOxFFPlayer::damagedFilePlaysWhatItCanAndReports()
 
 void TestOxFFPlayer::soundFollowsThePicture()
 {
-    RecordingSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.seconds = 6;
-    const QString path = clip(QStringLiteral("sound"), spec);
+    RecordingSpec recipe;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.seconds = 6;
+    const QString path = clip(QStringLiteral("sound"), recipe);
 
     RecordingSink sink;
     ReportLog log(&sink);
@@ -416,12 +416,12 @@ void TestOxFFPlayer::toYUV420PPacksAnyLayout()
 
 void TestOxFFPlayer::randomCommandsLeaveNothingRunning()
 {
-    RecordingSpec spec;
-    spec.width = 96;
-    spec.height = 64;
-    spec.seconds = 3;
-    spec.bFrames = 2;
-    const QString path = clip(QStringLiteral("random"), spec);
+    RecordingSpec recipe;
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.seconds = 3;
+    recipe.bFrames = 2;
+    const QString path = clip(QStringLiteral("random"), recipe);
     const QByteArray utf8 = path.toUtf8();
 
     RecordingSink sink;

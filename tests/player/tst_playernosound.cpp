@@ -33,11 +33,11 @@ private slots:
 
     void playsSilentlyAtThePictureRate()
     {
-        RecordingSpec spec;
-        spec.width = 64;
-        spec.height = 48;
-        spec.seconds = 2;
-        const QString path = makeRecording(home->path(), QStringLiteral("silent"), spec);
+        RecordingSpec recipe;
+        recipe.width = 64;
+        recipe.height = 48;
+        recipe.seconds = 2;
+        const QString path = makeRecording(home->path(), QStringLiteral("silent"), recipe);
         QVERIFY(!path.isEmpty());
         RecordingSink sink;
         ReportLog log(&sink);

@@ -52,9 +52,9 @@ private:
     std::unique_ptr<TestHome> home;
     QString dir;
 
-    QString clip(const QString &name, const RecordingSpec &spec)
+    QString clip(const QString &name, const RecordingSpec &recipe)
     {
-        const QString path = makeRecording(dir, name, spec);
+        const QString path = makeRecording(dir, name, recipe);
         if (path.isEmpty())
             qFatal("could not make the test recording %s", qPrintable(name));
         return path;
@@ -70,7 +70,7 @@ private slots:
 
     void selectsStreamsAndDuration_data()
     {
-        QTest::addColumn<RecordingSpec>("spec");
+        QTest::addColumn<RecordingSpec>("recipe");
         QTest::addColumn<bool>("video");
         QTest::addColumn<bool>("audio");
         QTest::addColumn<bool>("subtitle");
@@ -128,13 +128,13 @@ private slots:
 
     void selectsStreamsAndDuration()
     {
-        QFETCH(RecordingSpec, spec);
+        QFETCH(RecordingSpec, recipe);
         QFETCH(bool, video);
         QFETCH(bool, audio);
         QFETCH(bool, subtitle);
         QFETCH(double, duration);
         const QString path =
-            clip(QString("select%1").arg(QTest::currentDataTag()).remove(' '), spec);
+            clip(QString("select%1").arg(QTest::currentDataTag()).remove(' '), recipe);
 
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
@@ -149,14 +149,14 @@ private slots:
         if (video) {
             AVCodecContext *context = reader.videoContext();
             QVERIFY(avcodec_is_open(context));
-            QCOMPARE(context->width, spec.width);
-            QCOMPARE(context->height, spec.height);
+            QCOMPARE(context->width, recipe.width);
+            QCOMPARE(context->height, recipe.height);
             QCOMPARE(av_cmp_q(context->pkt_timebase, reader.videoStream()->time_base), 0);
         }
         if (audio) {
             QVERIFY(avcodec_is_open(reader.audioContext()));
-            QCOMPARE(reader.audioContext()->sample_rate, spec.sampleRate);
-            QCOMPARE(reader.audioContext()->ch_layout.nb_channels, spec.channels);
+            QCOMPARE(reader.audioContext()->sample_rate, recipe.sampleRate);
+            QCOMPARE(reader.audioContext()->ch_layout.nb_channels, recipe.channels);
         }
         if (subtitle)
             QVERIFY(avcodec_is_open(reader.subtitleContext()));
@@ -199,14 +199,14 @@ private slots:
         QFETCH(double, startTime);
         QFETCH(int, bFrames);
         QFETCH(QString, container);
-        RecordingSpec spec;
-        spec.container = container;
-        spec.startTime = startTime;
-        spec.bFrames = bFrames;
-        spec.seconds = 2;
+        RecordingSpec recipe;
+        recipe.container = container;
+        recipe.startTime = startTime;
+        recipe.bFrames = bFrames;
+        recipe.seconds = 2;
         const QString path = clip(
             QString("start%1").arg(QTest::currentDataTag()).remove(QRegularExpression("[^a-z0-9]")),
-            spec);
+            recipe);
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
         // Matroska keeps no stream durations, and its container duration counts the lead-in.
@@ -252,10 +252,10 @@ private slots:
 
     void normalisesTimestamps()
     {
-        RecordingSpec spec;
-        spec.startTime = 1.0;
-        spec.seconds = 1;
-        const QString path = clip("normalise", spec);
+        RecordingSpec recipe;
+        recipe.startTime = 1.0;
+        recipe.seconds = 1;
+        const QString path = clip("normalise", recipe);
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
         AVStream *video = reader.videoStream();
@@ -295,11 +295,11 @@ private slots:
 
     void seekBounds()
     {
-        RecordingSpec spec;
-        spec.seconds = 3;
-        spec.gop = 25;
-        spec.startTime = 0.5;
-        const QString path = clip("seek", spec);
+        RecordingSpec recipe;
+        recipe.seconds = 3;
+        recipe.gop = 25;
+        recipe.startTime = 0.5;
+        const QString path = clip("seek", recipe);
         StreamReader reader;
         QCOMPARE(reader.seek(0, 0), -1); // nothing open
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
