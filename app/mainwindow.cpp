@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "configkeys.h"
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
@@ -66,8 +67,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(videoView, &JtVideoView::onDoubleClicked, this, &MainWindow::_onDoubleClickVideoView);
     {
         const OxConfigure configure;
-        mapWidget->setMapType(configure.intValue(QStringLiteral("Map"), 2));
-        mapWidget->setGPSCorrection(configure.intValue(QStringLiteral("GPSCorrection"), 0));
+        mapWidget->setMapType(configure.intValue(ConfigKey::Map, 2));
+        mapWidget->setGPSCorrection(configure.intValue(ConfigKey::GPSCorrection, 0));
     }
 
     // Key events of the whole application reach this window's key handling (see

@@ -1,5 +1,6 @@
 #include "oxconfigure.h"
 
+#include "configkeys.h"
 #include "language.h"
 #include "oxfileutils.h"
 
@@ -8,7 +9,8 @@
 OxConfigure::OxConfigure()
 {
     const QString dir = OxFileUtils().configureDir();
-    settings = new QSettings(QStringLiteral("%1/configure.ini").arg(dir), QSettings::IniFormat, this);
+    settings =
+        new QSettings(QStringLiteral("%1/configure.ini").arg(dir), QSettings::IniFormat, this);
 }
 
 OxConfigure::~OxConfigure()
@@ -50,13 +52,13 @@ void OxConfigure::setStringValue(const QString &key, const QString &value)
 void OxConfigure::initDefaults()
 {
     OxConfigure configure;
-    if (!configure.exists(QStringLiteral("Map")))
-        configure.setIntValue(QStringLiteral("Map"), 2);
-    if (!configure.exists(QStringLiteral("Speed")))
-        configure.setIntValue(QStringLiteral("Speed"), 1);
-    if (!configure.exists(QStringLiteral("GPSCorrection")))
-        configure.setIntValue(QStringLiteral("GPSCorrection"), 1);
-    if (!configure.exists(QStringLiteral("Language")))
-        configure.setStringValue(QStringLiteral("Language"), QStringLiteral("english"));
-    loadLanguage(configure.stringValue(QStringLiteral("Language"), QStringLiteral("english")));
+    if (!configure.exists(ConfigKey::Map))
+        configure.setIntValue(ConfigKey::Map, 2);
+    if (!configure.exists(ConfigKey::Speed))
+        configure.setIntValue(ConfigKey::Speed, 1);
+    if (!configure.exists(ConfigKey::GPSCorrection))
+        configure.setIntValue(ConfigKey::GPSCorrection, 1);
+    if (!configure.exists(ConfigKey::Language))
+        configure.setStringValue(ConfigKey::Language, QStringLiteral("english"));
+    loadLanguage(configure.stringValue(ConfigKey::Language, QStringLiteral("english")));
 }

@@ -1,5 +1,6 @@
 #include "videoinfoview.h"
 
+#include "configkeys.h"
 #include "language.h"
 #include "oxconfigure.h"
 #include "oxslider.h"
@@ -77,7 +78,7 @@ VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
     slider->setObjectName(QStringLiteral("slider"));
     slider->setOrientation(Qt::Horizontal);
 
-    speedUnit = OxConfigure().intValue(QStringLiteral("Speed"), 1);
+    speedUnit = OxConfigure().intValue(ConfigKey::Speed, 1);
 
     meter->setFont(QFont(QStringLiteral("Ubuntu"), 5));
     meter->setMaxValue(240);
@@ -118,7 +119,7 @@ void VideoInfoView::retranslate()
 
 void VideoInfoView::updateSpeedUnit()
 {
-    speedUnit = OxConfigure().intValue(QStringLiteral("Speed"), 1);
+    speedUnit = OxConfigure().intValue(ConfigKey::Speed, 1);
     updateUnitTexts();
     setTrack(OxTrack(track));
 }
