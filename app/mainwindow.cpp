@@ -33,11 +33,14 @@ void place(QWidget *widget, int x, int y, int w, int h)
         widget->setGeometry(x, y, w, h);
 }
 
-// Runs on the engine's video thread: only hands the report over to the window's thread.
+// Runs on the engine's video thread: only hands the report over to the window's thread,
+// tagged with the playback it belongs to.
 void playerCallback(void *owner, int type, double current, double duration)
 {
-    if (owner)
-        emit static_cast<MainWindow *>(owner)->_playerPlaying(type, current, duration);
+    if (!owner)
+        return;
+    auto *window = static_cast<MainWindow *>(owner);
+    emit window->_playerPlaying(type, current, duration, window->playbackId());
 }
 
 } // namespace
@@ -81,7 +84,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     player = new OxFFPlayer();
     player->setVideoView(videoView->videoView);
     player->setCallback(this, playerCallback);
-    connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerPlaying);
+    connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerReport);
     connect(infoView, &VideoInfoView::videoTimeChanged, this, &MainWindow::_onVideoTimeChanged);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -187,20 +190,25 @@ void MainWindow::openVideo(const QString &path)
         const QScopedValueRollback<bool> busy(engineBusy, true);
         result = player->open(path.toUtf8().constData());
     }
-    if (result >= 0)
+    if (result >= 0) {
         showPlayingState();
-    else
+    } else {
+        // Nothing of the previous recording may stay on screen, or it would look as if
+        // the new file had loaded.
+        videoView->showLogo();
         showStoppedState();
+    }
 }
 
-// Stops the engine and drops its reports still queued for this window: they belong to
-// the playback just stopped, and a late end-of-file report would otherwise stop the
-// next one.
+// Stops the engine and starts a new playback id: reports of the playback just stopped
+// that are still queued for this window are recognised by their old id and ignored
+// (a late end-of-file report would otherwise stop the next playback). Other queued
+// calls to the window are left alone.
 void MainWindow::stopEngine()
 {
     const QScopedValueRollback<bool> busy(engineBusy, true);
     player->stop();
-    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    ++currentPlayback;
 }
 
 // The stop sequence: engine stopped, logo shown, panel and map back to their empty state.
@@ -283,6 +291,13 @@ void MainWindow::_onClickScreenshotButton(bool)
     const QString path = QStringLiteral("%1/%2.jpg").arg(OxFileUtils().captureDir(), name);
     if (videoView->videoView->screenshot(path))
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+void MainWindow::_onPlayerReport(int type, double current, double duration, quint64 playback)
+{
+    if (playback != currentPlayback.load())
+        return;
+    _onPlayerPlaying(type, current, duration);
 }
 
 void MainWindow::_onPlayerPlaying(int type, double current, double duration)

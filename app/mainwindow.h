@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <atomic>
+
 class JtVideoView;
 class OxFFPlayer;
 class OxMapWidget;
@@ -39,9 +41,15 @@ public:
     QPushButton *exitButton() const { return _exitButton; }
     QPushButton *settingsButton() const { return _settingsButton; }
 
+    // The id of the engine's current playback; advanced by every stop, so a report
+    // carrying an older id belongs to a playback that is gone. Read on the engine's
+    // video thread.
+    quint64 playbackId() const { return currentPlayback.load(); }
+
 signals:
-    // Emitted on the engine's video thread; reaches _onPlayerPlaying queued.
-    void _playerPlaying(int type, double current, double duration);
+    // Emitted on the engine's video thread with the id of the playback it reports on;
+    // reaches _onPlayerReport queued.
+    void _playerPlaying(int type, double current, double duration, quint64 playback);
 
 public slots:
     void _onClickOpenButton(bool clicked);
@@ -50,6 +58,8 @@ public slots:
     void _onClickScreenshotButton(bool clicked);
     void _onClickFullscreenButton(bool clicked);
     void _onClickExitButton(bool clicked);
+    // Drops reports of an earlier playback, hands the rest to _onPlayerPlaying.
+    void _onPlayerReport(int type, double current, double duration, quint64 playback);
     void _onPlayerPlaying(int type, double current, double duration);
     void _onVideoTimeChanged(double time);
     void _onDoubleClickVideoView(int button, double x, double y);
@@ -89,4 +99,5 @@ private:
     // True while the engine opens or stops. The sound back end can run a nested event
     // loop then; reports and commands it delivers must not re-enter the engine.
     bool engineBusy = false;
+    std::atomic<quint64> currentPlayback{0};
 };
