@@ -26,7 +26,9 @@ public:
     void setDelegate(OxSettingDelegate *delegate);
 
     // Shows the stored values in the controls. Checking the options from here reports
-    // nothing; selecting the stored language in the box stores it again.
+    // nothing; moving the box to the stored language counts as picking it (stored
+    // again, delegate told). An unknown stored language shows the first entry and stays
+    // stored as it was.
     void loadSettings();
     // Sets every text from the current language table.
     void retranslate();
