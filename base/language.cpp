@@ -7,7 +7,7 @@
 
 namespace {
 
-QString &languageRoot()
+QString &rootStorage()
 {
     static QString root;
     return root;
@@ -23,8 +23,13 @@ QMap<QString, QString> &languageTable()
 
 void setLanguageRoot(const QString &root)
 {
-    languageRoot() = root;
+    rootStorage() = root;
     qDebug("root = %s", root.toUtf8().constData());
+}
+
+QString languageRoot()
+{
+    return rootStorage();
 }
 
 QString trimLanguageField(const QString &field)
@@ -51,7 +56,7 @@ void loadLanguage(const QString &name)
     table.clear();
 
     const QString fileName = name.endsWith(QLatin1String(".lg")) ? name : QStringLiteral("%1.lg").arg(name);
-    const QString &root = languageRoot();
+    const QString &root = rootStorage();
     const QString path = root.endsWith(QLatin1Char('/')) ? QStringLiteral("%1%2").arg(root, fileName)
                                                           : QStringLiteral("%1/%2").arg(root, fileName);
     QFile file(path);

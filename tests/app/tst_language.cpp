@@ -80,6 +80,7 @@ private slots:
         writeFile("German.lg", "open_file = Capital\n");
         // Trailing separator: no doubled "/" (the file is still found).
         setLanguageRoot(root.path() + "/");
+        QCOMPARE(languageRoot(), root.path() + "/"); // given back as set
         loadLanguage("german");
         QCOMPARE(languageText("open_file"), QString::fromUtf8("Öffnen"));
         loadLanguage("german.lg");
