@@ -44,6 +44,23 @@ int frameNumberFromLuma(int luma)
     return ((n % kLumaCycle) + kLumaCycle) % kLumaCycle;
 }
 
+QString requireRecording(const QString &dir, const QString &name, const RecordingSpec &recipe)
+{
+    const QString path = makeRecording(dir, name, recipe);
+    if (path.isEmpty())
+        qFatal("could not make the test recording %s", qPrintable(name));
+    return path;
+}
+
+RecordingSpec smallRecipe(double seconds, int width, int height)
+{
+    RecordingSpec recipe;
+    recipe.seconds = seconds;
+    recipe.width = width;
+    recipe.height = height;
+    return recipe;
+}
+
 bool runFfmpeg(const QStringList &arguments)
 {
     QProcess process;

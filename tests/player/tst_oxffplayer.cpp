@@ -28,17 +28,14 @@ int threadCount()
 
 } // namespace
 
-class TestOxFFPlayer : public QObject
+class tst_oxffplayer : public QObject
 {
     Q_OBJECT
 
 private:
     QString clip(const QString &name, const RecordingSpec &recipe)
     {
-        const QString path = makeRecording(home->path() + QStringLiteral("/clips"), name, recipe);
-        if (path.isEmpty())
-            qFatal("could not make %s", qPrintable(name));
-        return path;
+        return requireRecording(home->path() + QStringLiteral("/clips"), name, recipe);
     }
 
     std::unique_ptr<TestHome> home;
@@ -66,7 +63,7 @@ private slots:
     void randomCommandsLeaveNothingRunning();
 };
 
-void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd_data()
+void tst_oxffplayer::playsEveryPictureInOrderThenReportsEnd_data()
 {
     QTest::addColumn<QString>("container");
     QTest::addColumn<QString>("codec");
@@ -84,28 +81,22 @@ void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd_data()
                                            << "h264" << 3 << "aac";
 }
 
-void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd()
+void tst_oxffplayer::playsEveryPictureInOrderThenReportsEnd()
 {
     QFETCH(QString, container);
     QFETCH(QString, codec);
     QFETCH(int, bFrames);
     QFETCH(QString, audio);
-    RecordingSpec recipe;
+    RecordingSpec recipe = smallRecipe(2, 96, 64);
     recipe.container = container;
     recipe.videoCodec = codec;
     recipe.bFrames = bFrames;
     recipe.audioCodec = audio;
-    recipe.width = 96;
-    recipe.height = 64;
-    recipe.seconds = 2;
     const QString path = clip(QStringLiteral("order_%1_%2").arg(container, codec), recipe);
 
-    RecordingSink sink;
-    ReportLog log(&sink);
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    log.attach(player);
-    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(path), 0);
     QVERIFY(player.isOpened());
     QVERIFY(player.isPlaying());
     QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
@@ -134,7 +125,7 @@ void TestOxFFPlayer::playsEveryPictureInOrderThenReportsEnd()
     QCOMPARE(player.duration(), 0.0);
 }
 
-void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue_data()
+void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue_data()
 {
     QTest::addColumn<int>("gop");
     QTest::addColumn<int>("frameCache");
@@ -143,24 +134,20 @@ void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue_data()
     QTest::newRow("gop 45") << 45 << 60;
 }
 
-void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue()
+void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue()
 {
     QFETCH(int, gop);
     QFETCH(int, frameCache);
     QCOMPARE(OxFFPlayer::frameCacheForGop(gop), frameCache);
 
-    RecordingSpec recipe;
+    RecordingSpec recipe = smallRecipe(4);
     recipe.gop = gop;
-    recipe.width = 64;
-    recipe.height = 48;
-    recipe.seconds = 4;
     recipe.bFrames = 2;
     const QString path = clip(QStringLiteral("gop%1").arg(gop), recipe);
 
-    RecordingSink sink;
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    PlayerRig rig;
+    OxFFPlayer &player = rig.player;
+    QCOMPARE(rig.open(path), 0);
     player.pause();
     QCOMPARE(player.frameCacheLimit(), frameCache);
     // Paused, the decode thread fills the queue up to its limit and no further.
@@ -178,7 +165,7 @@ void TestOxFFPlayer::frameCacheFollowsGopAndBoundsTheQueue()
     player.stop();
 }
 
-void TestOxFFPlayer::intervalFromFrameRate_data()
+void tst_oxffplayer::intervalFromFrameRate_data()
 {
     QTest::addColumn<int>("num");
     QTest::addColumn<int>("den");
@@ -189,7 +176,7 @@ void TestOxFFPlayer::intervalFromFrameRate_data()
     QTest::newRow("30/0 unknown") << 30 << 0 << qint64(33000);
 }
 
-void TestOxFFPlayer::intervalFromFrameRate()
+void tst_oxffplayer::intervalFromFrameRate()
 {
     QFETCH(int, num);
     QFETCH(int, den);
@@ -197,12 +184,9 @@ void TestOxFFPlayer::intervalFromFrameRate()
     QCOMPARE(OxFFPlayer::intervalFor(num, den), interval);
     if (num == 0 || den == 0)
         return;
-    RecordingSpec recipe;
+    RecordingSpec recipe = smallRecipe(0.5);
     recipe.fpsNum = num;
     recipe.fpsDen = den;
-    recipe.width = 64;
-    recipe.height = 48;
-    recipe.seconds = 0.5;
     recipe.audioCodec.clear();
     const QString path = clip(QStringLiteral("rate%1_%2").arg(num).arg(den), recipe);
     OxFFPlayer player;
@@ -211,19 +195,13 @@ void TestOxFFPlayer::intervalFromFrameRate()
     player.stop();
 }
 
-void TestOxFFPlayer::seekWhilePausedResumesAtKeyFrame()
+void tst_oxffplayer::seekWhilePausedResumesAtKeyFrame()
 {
-    RecordingSpec recipe;
-    recipe.width = 64;
-    recipe.height = 48;
-    recipe.seconds = 4;
-    recipe.gop = 25;
-    const QString path = clip(QStringLiteral("seek"), recipe);
+    const QString path = clip(QStringLiteral("seek"), smallRecipe(4));
 
-    RecordingSink sink;
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(path), 0);
     QTRY_VERIFY(sink.count() >= 3);
     player.pause();
     const int before = sink.count();
@@ -244,20 +222,13 @@ void TestOxFFPlayer::seekWhilePausedResumesAtKeyFrame()
     player.stop();
 }
 
-void TestOxFFPlayer::seekOutsideTheRecordingIsIgnored()
+void tst_oxffplayer::seekOutsideTheRecordingIsIgnored()
 {
-    RecordingSpec recipe;
-    recipe.width = 64;
-    recipe.height = 48;
-    recipe.seconds = 3;
-    const QString path = clip(QStringLiteral("seekout"), recipe);
+    const QString path = clip(QStringLiteral("seekout"), smallRecipe(3));
 
-    RecordingSink sink;
-    ReportLog log(&sink);
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    log.attach(player);
-    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(path), 0);
     QTRY_VERIFY(sink.count() >= 5);
     player.requestSeek(player.duration() + 5);
     player.requestSeek(-1);
@@ -271,7 +242,7 @@ void TestOxFFPlayer::seekOutsideTheRecordingIsIgnored()
     player.stop();
 }
 
-void TestOxFFPlayer::badFilesLeaveThePlayerClosed()
+void tst_oxffplayer::badFilesLeaveThePlayerClosed()
 {
     const QString dir = home->path() + QStringLiteral("/bad");
     QDir().mkpath(dir);
@@ -286,12 +257,9 @@ void TestOxFFPlayer::badFilesLeaveThePlayerClosed()
     };
     const int baseline = threadCount();
     for (const QString &path : paths) {
-        RecordingSink sink;
-        ReportLog log(&sink);
-        OxFFPlayer player;
-        player.setVideoView(&sink);
-        log.attach(player);
-        QVERIFY2(player.open(path.toUtf8().constData()) < 0, qPrintable(path));
+        PlayerRig rig;
+        auto &[sink, log, player] = rig;
+        QVERIFY2(rig.open(path) < 0, qPrintable(path));
         QVERIFY(!player.isOpened());
         QVERIFY(!player.isPlaying());
         QVERIFY(!player.anyThreadRunning());
@@ -309,23 +277,17 @@ void TestOxFFPlayer::badFilesLeaveThePlayerClosed()
     QTRY_COMPARE_WITH_TIMEOUT(threadCount(), baseline, 2000);
 }
 
-void TestOxFFPlayer::damagedFilePlaysWhatItCanAndReports()
+void tst_oxffplayer::damagedFilePlaysWhatItCanAndReports()
 {
-    RecordingSpec recipe;
+    RecordingSpec recipe = smallRecipe(3);
     recipe.container = QStringLiteral("mkv");
-    recipe.width = 64;
-    recipe.height = 48;
-    recipe.seconds = 3;
     const QString whole = clip(QStringLiteral("whole"), recipe);
     const QString cut = makeTruncated(whole, home->path() + QStringLiteral("/clips/cut.mkv"));
     QVERIFY(!cut.isEmpty());
 
-    RecordingSink sink;
-    ReportLog log(&sink);
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    log.attach(player);
-    QCOMPARE(player.open(cut.toUtf8().constData()), 0);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(cut), 0);
     QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
     const auto pictures = sink.snapshot();
     QVERIFY(pictures.size() > 10);
@@ -336,20 +298,13 @@ void TestOxFFPlayer::damagedFilePlaysWhatItCanAndReports()
     player.stop();
 }
 
-void TestOxFFPlayer::soundFollowsThePicture()
+void tst_oxffplayer::soundFollowsThePicture()
 {
-    RecordingSpec recipe;
-    recipe.width = 64;
-    recipe.height = 48;
-    recipe.seconds = 6;
-    const QString path = clip(QStringLiteral("sound"), recipe);
+    const QString path = clip(QStringLiteral("sound"), smallRecipe(6));
 
-    RecordingSink sink;
-    ReportLog log(&sink);
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    log.attach(player);
-    QCOMPARE(player.open(path.toUtf8().constData()), 0);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(path), 0);
     if (!player.hasAudioOutput()) {
         player.stop();
         QSKIP("no sound device here (the test services start a null sink)");
@@ -375,7 +330,7 @@ void TestOxFFPlayer::soundFollowsThePicture()
     player.stop();
 }
 
-void TestOxFFPlayer::toYUV420PPacksAnyLayout_data()
+void tst_oxffplayer::toYUV420PPacksAnyLayout_data()
 {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("width");
@@ -386,7 +341,7 @@ void TestOxFFPlayer::toYUV420PPacksAnyLayout_data()
     QTest::newRow("yuv422p") << int(AV_PIX_FMT_YUV422P) << 64 << 48;
 }
 
-void TestOxFFPlayer::toYUV420PPacksAnyLayout()
+void tst_oxffplayer::toYUV420PPacksAnyLayout()
 {
     QFETCH(int, format);
     QFETCH(int, width);
@@ -414,21 +369,15 @@ void TestOxFFPlayer::toYUV420PPacksAnyLayout()
     }
 }
 
-void TestOxFFPlayer::randomCommandsLeaveNothingRunning()
+void tst_oxffplayer::randomCommandsLeaveNothingRunning()
 {
-    RecordingSpec recipe;
-    recipe.width = 96;
-    recipe.height = 64;
-    recipe.seconds = 3;
+    RecordingSpec recipe = smallRecipe(3, 96, 64);
     recipe.bFrames = 2;
     const QString path = clip(QStringLiteral("random"), recipe);
     const QByteArray utf8 = path.toUtf8();
 
-    RecordingSink sink;
-    ReportLog log(&sink);
-    OxFFPlayer player;
-    player.setVideoView(&sink);
-    log.attach(player);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
     // Warm up once so that threads the libraries keep for the process are counted.
     QCOMPARE(player.open(utf8.constData()), 0);
     QTRY_VERIFY(sink.count() > 0);
@@ -479,5 +428,5 @@ void TestOxFFPlayer::randomCommandsLeaveNothingRunning()
     player.stop();
 }
 
-QTEST_GUILESS_MAIN(TestOxFFPlayer)
+QTEST_GUILESS_MAIN(tst_oxffplayer)
 #include "tst_oxffplayer.moc"
