@@ -49,12 +49,12 @@ int writeFile(const QString &path, const AVPacket *packet)
     return file.commit() ? 0 : -1;
 }
 
-template <typename Flag> bool stopped(const Flag *stop)
+bool stopped(const std::atomic<bool> *stop)
 {
-    return stop && *stop;
+    return stop && stop->load();
 }
 
-template <typename Flag> int probe(const char *path, ProbeResult &result, const Flag *stop)
+int probe(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     StreamReader reader;
     const int opened = reader.open(path);
@@ -235,17 +235,7 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
     return saveFrameAsJpeg(frame.get(), path);
 }
 
-int probeVideo(const char *path, ProbeResult &result, const bool *stop)
-{
-    return probe(path, result, stop);
-}
-
 int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     return probe(path, result, stop);
-}
-
-int probeVideo(const char *path, ProbeResult &result, std::nullptr_t)
-{
-    return probe(path, result, static_cast<const bool *>(nullptr));
 }

@@ -278,7 +278,7 @@ private slots:
         const QString path = clip("stopped", RecordingSpec());
         ProbeResult result;
         result.thumb = dir + "/stopped.jpg";
-        const bool stop = true;
+        const std::atomic<bool> stop{true};
         QVERIFY(probeVideo(path.toUtf8().constData(), result, &stop) >= 0);
         QCOMPARE(result.width, 320);
         QVERIFY(qAbs(result.duration - 2.0) < 0.03);
