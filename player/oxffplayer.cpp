@@ -57,11 +57,6 @@ void OxFFPlayer::setCallback(void *o, PlayerCallback cb)
     callback = cb;
 }
 
-double OxFFPlayer::duration() const
-{
-    return reader ? reader->duration() : 0.0;
-}
-
 qint64 OxFFPlayer::queuedPictures() const
 {
     return pictureQueue ? pictureQueue->size() : 0;
@@ -85,15 +80,14 @@ qint64 OxFFPlayer::intervalFor(int num, int den)
     return qint64(1000000.0 / (double(num) / double(den)));
 }
 
-void OxFFPlayer::stopThread(OxThread *thread)
+template <class Thread> void OxFFPlayer::stopThread(std::unique_ptr<Thread> &thread)
 {
     if (!thread)
         return;
     thread->requestStop();
     thread->waitFinished();
-    thread->wait(); // join, so the object can go
-    thread->hasFinishedRun();
-    delete thread;
+    thread->wait(); // joined: everything the worker did is seen here, so the object can go
+    thread.reset();
 }
 
 bool OxFFPlayer::isOpened() const
@@ -110,7 +104,7 @@ int OxFFPlayer::open(const char *utf8Path)
 {
     // A player still running would have its reader closed under its threads.
     stop();
-    reader = new StreamReader;
+    reader = std::make_unique<StreamReader>();
     const int r = reader->open(utf8Path);
     if (r < 0) {
         stop();
@@ -152,29 +146,21 @@ int OxFFPlayer::videoGopSize() const
     return reader->videoContext()->gop_size;
 }
 
+// Called by open() on a stopped player: nothing of an earlier recording is left.
 void OxFFPlayer::prepare()
 {
-    if (pictureQueue) {
-        pictureQueue->clear();
-        delete pictureQueue;
-        pictureQueue = nullptr;
-    }
-    if (audioResampler) {
-        audioResampler->reset();
-        delete audioResampler;
-        audioResampler = nullptr;
-    }
     seekPending = false;
     seekTarget = 0;
     readResult = 0;
     audioTime = 0;
     _videoTime = 0;
     soundLost = false;
+    _duration = reader->duration();
 
     AVStream *video = reader->videoStream();
     frameCache = frameCacheForGop(videoGopSize());
     _frameTime = -1;
-    pictureQueue = new MutexQueue(releaseItem);
+    pictureQueue = std::make_unique<MutexQueue>(releaseItem);
     interval = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
     qDebug("frameCache = %d", frameCache.load());
 
@@ -182,8 +168,7 @@ void OxFFPlayer::prepare()
         !QAudioDeviceInfo::defaultOutputDevice().isNull())
         buildAudioPath();
 
-    stopThread(decodeThread);
-    decodeThread = new OxDecodeThread(this);
+    decodeThread = std::make_unique<OxDecodeThread>(this);
     decodeThread->start(QThread::InheritPriority);
 }
 
@@ -199,21 +184,18 @@ void OxFFPlayer::buildAudioPath()
     const AVCodecContext *a = reader->audioContext();
     const uint64_t inLayout =
         a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask : 0;
-    audioResampler =
-        new OxAudioResampler(a->sample_rate, inLayout, a->ch_layout.nb_channels, a->sample_fmt,
-                             preferred.sampleRate(), layout, channels, format);
-    audioOutput = new OxAudioOutput;
-    audioOutput->setVolume(volume);
-    if (!audioResampler->canConvert() ||
-        audioOutput->start(preferred.sampleRate(), format, channels) < 0) {
-        // No usable sound path: play silently at the picture rate.
+    auto resampler = std::make_unique<OxAudioResampler>(
+        a->sample_rate, inLayout, a->ch_layout.nb_channels, a->sample_fmt, preferred.sampleRate(),
+        layout, channels, format);
+    auto output = std::make_unique<OxAudioOutput>();
+    output->setVolume(volume);
+    if (!resampler->canConvert() || output->start(preferred.sampleRate(), format, channels) < 0) {
+        // No usable sound path (both go here): play silently at the picture rate.
         qDebug("audio output unavailable, playing without sound");
-        audioOutput->stop();
-        delete audioOutput;
-        audioOutput = nullptr;
-        delete audioResampler;
-        audioResampler = nullptr;
+        return;
     }
+    audioResampler = std::move(resampler);
+    audioOutput = std::move(output);
 }
 
 void OxFFPlayer::resume()
@@ -221,19 +203,17 @@ void OxFFPlayer::resume()
     if (!reader || !pictureQueue)
         return;
     stopThread(videoThread);
-    videoThread = new OxVideoThread(this);
-    videoThread->start(QThread::InheritPriority);
     stopThread(audioThread);
-    audioThread = new OxAudioThread(this);
+    videoThread = std::make_unique<OxVideoThread>(this);
+    videoThread->start(QThread::InheritPriority);
+    audioThread = std::make_unique<OxAudioThread>(this);
     audioThread->start(QThread::InheritPriority);
 }
 
 void OxFFPlayer::pause()
 {
     stopThread(videoThread);
-    videoThread = nullptr;
     stopThread(audioThread);
-    audioThread = nullptr;
 }
 
 void OxFFPlayer::requestSeek(double seconds)
@@ -243,39 +223,30 @@ void OxFFPlayer::requestSeek(double seconds)
     seekPending = true;
 }
 
+bool OxFFPlayer::decodeRunning() const
+{
+    return decodeThread && decodeThread->isRunning();
+}
+
+// The one place where the player's objects are released.
 void OxFFPlayer::stop()
 {
     // The workers go first, video and audio before decode (they poll the decode thread).
     stopThread(videoThread);
-    videoThread = nullptr;
     stopThread(audioThread);
-    audioThread = nullptr;
     stopThread(decodeThread);
-    decodeThread = nullptr;
     // Each object leaves the player before it is released: stopping the sound output can
     // run a nested event loop, and a stop re-entered from there must find nothing left to
     // release a second time.
-    if (OxAudioOutput *output = std::exchange(audioOutput, nullptr)) {
+    if (std::unique_ptr<OxAudioOutput> output = std::move(audioOutput))
         output->stop();
-        delete output;
-    }
-    if (MutexQueue *queue = std::exchange(pictureQueue, nullptr)) {
+    if (std::unique_ptr<MutexQueue> queue = std::move(pictureQueue))
         queue->clear();
-        delete queue;
-    }
-    if (OxAudioResampler *resampler = std::exchange(audioResampler, nullptr)) {
+    if (std::unique_ptr<OxAudioResampler> resampler = std::move(audioResampler))
         resampler->reset();
-        delete resampler;
-    }
-    if (StreamReader *r = std::exchange(reader, nullptr)) {
+    if (std::unique_ptr<StreamReader> r = std::move(reader))
         r->close();
-        delete r;
-    }
-}
-
-bool OxFFPlayer::decodeRunning() const
-{
-    return decodeThread && decodeThread->isRunning();
+    _duration = 0;
 }
 
 void OxFFPlayer::report(int type)
@@ -348,7 +319,7 @@ void OxFFPlayer::decodeLoop()
     const double audioBase = audio ? av_q2d(audio->time_base) : 0.0;
     AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
-    OxDecodeThread *self = decodeThread;
+    OxDecodeThread *self = decodeThread.get();
 
     auto stopAsked = [&] { return !self || self->isStopRequested(); };
 
@@ -452,7 +423,7 @@ void OxFFPlayer::decodeLoop()
 
 void OxFFPlayer::videoLoop()
 {
-    OxVideoThread *self = videoThread;
+    OxVideoThread *self = videoThread.get();
     const qint64 step = interval;
     int64_t next = av_gettime();
     qDebug("interval %lld", (long long)step);
@@ -492,7 +463,7 @@ void OxFFPlayer::videoLoop()
 
 void OxFFPlayer::audioLoop()
 {
-    OxAudioThread *self = audioThread;
+    OxAudioThread *self = audioThread.get();
     if (!reader->audioStream() || !audioResampler || !audioOutput || !self)
         return;
     // Sound further behind the picture than the device can hold came after a stall of
