@@ -15,6 +15,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -335,10 +336,17 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    QTest::newRow("yuv420p padded rows") << int(AV_PIX_FMT_YUV420P) << 100 << 60;
-    QTest::newRow("yuv420p odd size") << int(AV_PIX_FMT_YUV420P) << 41 << 31;
-    QTest::newRow("rgb24 odd size") << int(AV_PIX_FMT_RGB24) << 41 << 31;
-    QTest::newRow("yuv422p") << int(AV_PIX_FMT_YUV422P) << 64 << 48;
+    // Planar sources get a different value in each plane, so swapped or repeated planes
+    // show. The packed RGB source is mid grey, the one colour whose Y, U and V do not
+    // hang on the conversion's matrix.
+    QTest::addColumn<QList<int>>("yuv");
+    QTest::newRow("yuv420p padded rows")
+        << int(AV_PIX_FMT_YUV420P) << 100 << 60 << QList<int>{0x50, 0x90, 0x30};
+    QTest::newRow("yuv420p odd size")
+        << int(AV_PIX_FMT_YUV420P) << 41 << 31 << QList<int>{0x20, 0xc0, 0x60};
+    QTest::newRow("rgb24 odd size")
+        << int(AV_PIX_FMT_RGB24) << 41 << 31 << QList<int>{0x80, 0x80, 0x80};
+    QTest::newRow("yuv422p") << int(AV_PIX_FMT_YUV422P) << 64 << 48 << QList<int>{0x70, 0x40, 0xb0};
 }
 
 void tst_oxffplayer::toYUV420PPacksAnyLayout()
@@ -346,14 +354,20 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout()
     QFETCH(int, format);
     QFETCH(int, width);
     QFETCH(int, height);
+    QFETCH(QList<int>, yuv);
     AVFramePtr frame = makeFrame();
     frame->format = format;
     frame->width = width;
     frame->height = height;
     QVERIFY(av_frame_get_buffer(frame.get(), 64) >= 0);
-    // Flat mid grey everywhere, including the padding, which must not leak through.
-    for (int p = 0; p < 3 && frame->buf[p]; ++p)
-        memset(frame->buf[p]->data, p == 0 ? 0x80 : 0x80, frame->buf[p]->size);
+    // Each plane flat, including the padding, which must not leak through. (One buffer
+    // may hold all planes: each is filled through its own rows.)
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(AVPixelFormat(format));
+    for (int p = 0; p < 3 && frame->data[p]; ++p) {
+        const int rows = p == 0 ? height : AV_CEIL_RSHIFT(height, desc->log2_chroma_h);
+        memset(frame->data[p], format == AV_PIX_FMT_RGB24 ? 0x80 : yuv.at(p),
+               size_t(frame->linesize[p]) * rows);
+    }
     for (int row = 0; row < height && format == AV_PIX_FMT_YUV420P; ++row)
         memset(frame->data[0] + row * frame->linesize[0] + width, 0xff, frame->linesize[0] - width);
 
@@ -362,10 +376,10 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout()
     QCOMPARE(picture->width, width);
     QCOMPARE(picture->height, height);
     for (int i = 0; i < width * height; ++i)
-        QVERIFY2(qAbs(picture->y[i] - 0x80) <= 3, qPrintable(QString::number(i)));
+        QVERIFY2(qAbs(picture->y[i] - yuv.at(0)) <= 3, qPrintable(QString::number(i)));
     for (int i = 0; i < (width / 2) * (height / 2); ++i) {
-        QVERIFY(qAbs(picture->u[i] - 0x80) <= 2);
-        QVERIFY(qAbs(picture->v[i] - 0x80) <= 2);
+        QVERIFY2(qAbs(picture->u[i] - yuv.at(1)) <= 2, qPrintable(QString::number(i)));
+        QVERIFY2(qAbs(picture->v[i] - yuv.at(2)) <= 2, qPrintable(QString::number(i)));
     }
 }
 
