@@ -155,6 +155,7 @@ void OxFFPlayer::prepare()
     audioTime = 0;
     _videoTime = 0;
     soundLost = false;
+    endReached = false;
     _duration = reader->duration();
 
     AVStream *video = reader->videoStream();
@@ -204,6 +205,7 @@ void OxFFPlayer::resume()
         return;
     stopThread(videoThread);
     stopThread(audioThread);
+    pictureEnded = false;
     videoThread = std::make_unique<OxVideoThread>(this);
     videoThread->start(QThread::InheritPriority);
     audioThread = std::make_unique<OxAudioThread>(this);
@@ -223,15 +225,10 @@ void OxFFPlayer::requestSeek(double seconds)
     seekPending = true;
 }
 
-bool OxFFPlayer::decodeRunning() const
-{
-    return decodeThread && decodeThread->isRunning();
-}
-
 // The one place where the player's objects are released.
 void OxFFPlayer::stop()
 {
-    // The workers go first, video and audio before decode (they poll the decode thread).
+    // The workers go first, video and audio before decode (they read what it fills).
     stopThread(videoThread);
     stopThread(audioThread);
     stopThread(decodeThread);
@@ -379,19 +376,29 @@ void OxFFPlayer::decodeLoop()
         }
     };
 
-    int result = 0;
     for (;;) {
         if (stopAsked())
             return;
-        // Taken in one step, so a request that arrives during the seek is kept for the
-        // next turn.
-        if (seekPending.exchange(false))
-            seek(seekTarget, kSeekFlags);
+        if (seekPending) {
+            // Back into the file before the request is taken, so the video thread never
+            // sees the end reached with no seek pending while this one is carried out.
+            const bool wasAtEnd = endReached.exchange(false);
+            // Taken in one step, so a request that arrives during the seek is kept for
+            // the next turn.
+            seekPending.exchange(false);
+            if (seek(seekTarget, kSeekFlags) < 0 && wasAtEnd)
+                endReached = true; // a failed seek leaves everything as it was
+        }
+        if (endReached) {
+            // Everything is queued: wait for a seek or the stop.
+            QThread::msleep(1);
+            continue;
+        }
         if (pictureQueue->size() > frameCache) {
             QThread::msleep(1);
             continue;
         }
-        result = reader->readFrame(packet.get());
+        const int result = reader->readFrame(packet.get());
         if (result < 0) {
             // Drain: the decoders still hold the last pictures and sound of the file.
             if (audioResampler && actx)
@@ -401,7 +408,11 @@ void OxFFPlayer::decodeLoop()
                 return;
             if (step == Step::Seek)
                 continue; // the seek flushes the decoders out of their drained state
-            break;
+            readResult = result;
+            if (result != AVERROR_EOF)
+                qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
+            endReached = true;
+            continue;
         }
         Step step = Step::Go;
         if (reader->isVideoPacket(packet.get()))
@@ -412,10 +423,6 @@ void OxFFPlayer::decodeLoop()
         if (step == Step::Stop)
             return;
     }
-
-    readResult = result;
-    if (result != AVERROR_EOF)
-        qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -445,16 +452,19 @@ void OxFFPlayer::videoLoop()
             next += step;
             continue;
         }
-        if (decodeRunning()) {
+        // The pending seek is read before the end: a seek taken from the end clears the
+        // end before it clears its request, so one of the two is always seen.
+        if (seekPending || !endReached) {
             QThread::msleep(1);
             continue;
         }
         // The decode thread may have queued its last pictures between the pop above and
-        // its end: look once more before reporting.
+        // reaching the end: look once more before reporting.
         if (pictureQueue->size() > 0)
             continue;
         break;
     }
+    pictureEnded = true;
     report(readResult == AVERROR_EOF ? ReportEnd : ReportError);
 }
 
@@ -500,7 +510,7 @@ void OxFFPlayer::audioLoop()
             }
             continue;
         }
-        if (decodeRunning() || audioResampler->queuedChunks() > 0) {
+        if (!pictureEnded || audioResampler->queuedChunks() > 0) {
             QThread::msleep(1);
             continue;
         }

@@ -29,6 +29,10 @@ using PlayerCallback = void (*)(void *owner, int type, double current, double du
 // Every plain operation is called on the owner's thread. The owner creates and destroys
 // threads, queues, resampler, output and reader only while the threads that use them are
 // stopped.
+//
+// At the end of the file the decode thread stays, waiting for a seek: one that comes
+// while the last pictures are still being shown takes reading back to its target. The
+// end report comes once the last picture has been shown with no seek pending.
 class OxFFPlayer
 {
 public:
@@ -79,7 +83,6 @@ private:
     void prepare();
     void buildAudioPath();
     template <class Thread> static void stopThread(std::unique_ptr<Thread> &thread);
-    bool decodeRunning() const;
     void report(int type);
     int videoGopSize() const;
 
@@ -106,6 +109,12 @@ private:
     std::atomic<double> seekTarget{0};
     // Written by the decode thread as it reaches the end, read by the video thread.
     std::atomic<int> readResult{0};
+    // Set by the decode thread once it has read and decoded everything, cleared when a
+    // seek takes it back into the file; read by the video thread.
+    std::atomic<bool> endReached{false};
+    // Set by the video thread as it sends the end report, cleared by resume(); the audio
+    // thread plays on until then, so a seek during the last pictures keeps the sound.
+    std::atomic<bool> pictureEnded{false};
     // Set by the audio thread when the sound device is gone; read by the decode thread.
     std::atomic<bool> soundLost{false};
 

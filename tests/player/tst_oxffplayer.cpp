@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 extern "C" {
@@ -56,6 +57,8 @@ private slots:
     void intervalFromFrameRate();
     void seekWhilePausedResumesAtKeyFrame();
     void seekOutsideTheRecordingIsIgnored();
+    void seekAfterReadingEndedPlaysFromTheTarget_data();
+    void seekAfterReadingEndedPlaysFromTheTarget();
     void badFilesLeaveThePlayerClosed();
     void damagedFilePlaysWhatItCanAndReports();
     void soundFollowsThePicture();
@@ -240,6 +243,64 @@ void tst_oxffplayer::seekOutsideTheRecordingIsIgnored()
     for (int i = 1; i < pictures.size(); ++i)
         QVERIFY(pictures[i].time > pictures[i - 1].time);
     QCOMPARE(log.endType(), int(OxFFPlayer::ReportEnd));
+    player.stop();
+}
+
+// The decode thread runs up to two seconds ahead of the picture, so it has read the whole
+// file while the last pictures are still to come; a seek then must still be carried out,
+// whether playing or paused, and the end report must wait for the pictures after it.
+void tst_oxffplayer::seekAfterReadingEndedPlaysFromTheTarget_data()
+{
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<double>("target");
+    QTest::addColumn<bool>("restarts");
+    QTest::newRow("playing") << false << 0.5 << true;
+    QTest::newRow("paused, then resumed") << true << 1.5 << true;
+    QTest::newRow("outside the recording") << false << 10.0 << false;
+}
+
+void tst_oxffplayer::seekAfterReadingEndedPlaysFromTheTarget()
+{
+    QFETCH(bool, paused);
+    QFETCH(double, target);
+    QFETCH(bool, restarts);
+    // 75 pictures; the queue holds 50 of them, so reading ends while 25 are still shown.
+    const QString path = clip(QStringLiteral("seekend"), smallRecipe(3));
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(path), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(sink.count() >= 55, 10000);
+    QCOMPARE(log.endType(), 0);
+    if (paused)
+        player.pause();
+    const int before = sink.count();
+    player.requestSeek(target);
+    if (paused)
+        player.resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
+    QCOMPARE(log.endType(), int(OxFFPlayer::ReportEnd));
+
+    const auto pictures = sink.snapshot();
+    // Where the pictures went back in time, if they did.
+    int back = -1;
+    for (int i = before; i < pictures.size(); ++i) {
+        if (pictures[i].time < pictures[i - 1].time)
+            back = i;
+    }
+    if (!restarts) {
+        QCOMPARE(back, -1);
+        QCOMPARE(pictures.size(), 75);
+    } else {
+        QVERIFY2(back >= before, "the seek was not carried out");
+        // From the key frame at or before the target, then every picture to the end.
+        QCOMPARE(pictures[back].time, std::floor(target));
+        const int fromKey = 25 * int(std::floor(target));
+        QCOMPARE(pictures.size() - back, 75 - fromKey);
+        QCOMPARE(frameNumberFromLuma(pictures[back].luma), fromKey % kLumaCycle);
+    }
+    // The end report came after the last picture.
+    QCOMPARE(log.snapshot().last().picturesBefore, pictures.size());
+    QCOMPARE(log.snapshot().last().current, pictures.last().time);
     player.stop();
 }
 
