@@ -35,18 +35,15 @@ class tst_oxffplayer : public QObject
     Q_OBJECT
 
 private:
-    QString clip(const QString &name, const RecordingSpec &recipe)
-    {
-        return requireRecording(home->path() + QStringLiteral("/clips"), name, recipe);
-    }
-
     std::unique_ptr<TestHome> home;
+    QString clips; // the test recordings
 
 private slots:
     void initTestCase()
     {
         keepSoundServer();
         home = std::make_unique<TestHome>();
+        clips = home->path() + QStringLiteral("/clips");
     }
 
     void playsEveryPictureInOrderThenReportsEnd_data();
@@ -96,7 +93,8 @@ void tst_oxffplayer::playsEveryPictureInOrderThenReportsEnd()
     recipe.videoCodec = codec;
     recipe.bFrames = bFrames;
     recipe.audioCodec = audio;
-    const QString path = clip(QStringLiteral("order_%1_%2").arg(container, codec), recipe);
+    const QString path =
+        requireRecording(clips, QStringLiteral("order_%1_%2").arg(container, codec), recipe);
 
     PlayerRig rig;
     auto &[sink, log, player] = rig;
@@ -147,7 +145,7 @@ void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue()
     RecordingSpec recipe = smallRecipe(4);
     recipe.gop = gop;
     recipe.bFrames = 2;
-    const QString path = clip(QStringLiteral("gop%1").arg(gop), recipe);
+    const QString path = requireRecording(clips, QStringLiteral("gop%1").arg(gop), recipe);
 
     PlayerRig rig;
     OxFFPlayer &player = rig.player;
@@ -192,7 +190,8 @@ void tst_oxffplayer::intervalFromFrameRate()
     recipe.fpsNum = num;
     recipe.fpsDen = den;
     recipe.audioCodec.clear();
-    const QString path = clip(QStringLiteral("rate%1_%2").arg(num).arg(den), recipe);
+    const QString path =
+        requireRecording(clips, QStringLiteral("rate%1_%2").arg(num).arg(den), recipe);
     OxFFPlayer player;
     QCOMPARE(player.open(path.toUtf8().constData()), 0);
     QCOMPARE(player.frameInterval(), interval);
@@ -201,7 +200,7 @@ void tst_oxffplayer::intervalFromFrameRate()
 
 void tst_oxffplayer::seekWhilePausedResumesAtKeyFrame()
 {
-    const QString path = clip(QStringLiteral("seek"), smallRecipe(4));
+    const QString path = requireRecording(clips, QStringLiteral("seek"), smallRecipe(4));
 
     PlayerRig rig;
     auto &[sink, log, player] = rig;
@@ -228,7 +227,7 @@ void tst_oxffplayer::seekWhilePausedResumesAtKeyFrame()
 
 void tst_oxffplayer::seekOutsideTheRecordingIsIgnored()
 {
-    const QString path = clip(QStringLiteral("seekout"), smallRecipe(3));
+    const QString path = requireRecording(clips, QStringLiteral("seekout"), smallRecipe(3));
 
     PlayerRig rig;
     auto &[sink, log, player] = rig;
@@ -265,7 +264,7 @@ void tst_oxffplayer::seekAfterReadingEndedPlaysFromTheTarget()
     QFETCH(double, target);
     QFETCH(bool, restarts);
     // 75 pictures; the queue holds 50 of them, so reading ends while 25 are still shown.
-    const QString path = clip(QStringLiteral("seekend"), smallRecipe(3));
+    const QString path = requireRecording(clips, QStringLiteral("seekend"), smallRecipe(3));
     PlayerRig rig;
     auto &[sink, log, player] = rig;
     QCOMPARE(rig.open(path), 0);
@@ -315,7 +314,7 @@ void tst_oxffplayer::badFilesLeaveThePlayerClosed()
         makeGarbage(dir + QStringLiteral("/garbage.mp4"), 64 * 1024),
         makeEmpty(dir + QStringLiteral("/empty.mp4")),
         dir + QStringLiteral("/missing.mp4"),
-        clip(QStringLiteral("soundonly"), soundOnly),
+        requireRecording(clips, QStringLiteral("soundonly"), soundOnly),
     };
     const int baseline = threadCount();
     for (const QString &path : paths) {
@@ -343,7 +342,7 @@ void tst_oxffplayer::damagedFilePlaysWhatItCanAndReports()
 {
     RecordingSpec recipe = smallRecipe(3);
     recipe.container = QStringLiteral("mkv");
-    const QString whole = clip(QStringLiteral("whole"), recipe);
+    const QString whole = requireRecording(clips, QStringLiteral("whole"), recipe);
     const QString cut = makeTruncated(whole, home->path() + QStringLiteral("/clips/cut.mkv"));
     QVERIFY(!cut.isEmpty());
 
@@ -362,7 +361,7 @@ void tst_oxffplayer::damagedFilePlaysWhatItCanAndReports()
 
 void tst_oxffplayer::soundFollowsThePicture()
 {
-    const QString path = clip(QStringLiteral("sound"), smallRecipe(6));
+    const QString path = requireRecording(clips, QStringLiteral("sound"), smallRecipe(6));
 
     PlayerRig rig;
     auto &[sink, log, player] = rig;
@@ -448,7 +447,7 @@ void tst_oxffplayer::randomCommandsLeaveNothingRunning()
 {
     RecordingSpec recipe = smallRecipe(3, 96, 64);
     recipe.bFrames = 2;
-    const QString path = clip(QStringLiteral("random"), recipe);
+    const QString path = requireRecording(clips, QStringLiteral("random"), recipe);
     const QByteArray utf8 = path.toUtf8();
 
     PlayerRig rig;
