@@ -49,11 +49,6 @@ int writeFile(const QString &path, const AVPacket *packet)
     return file.commit() ? 0 : -1;
 }
 
-bool stopped(const std::atomic<bool> *stop)
-{
-    return stop && stop->load();
-}
-
 int probe(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     StreamReader reader;
@@ -82,37 +77,10 @@ int probe(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
         return ret;
     }
 
-    AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
-    if (!packet || !frame)
-        return ret;
-    bool draining = false;
-    while (!stopped(stop)) {
-        if (!draining) {
-            const int r = reader.readFrame(packet.get());
-            if (r < 0) {
-                // End of file (or a damaged one): pictures held by frame threads come out.
-                avcodec_send_packet(decoder, nullptr);
-                draining = true;
-            } else if (reader.isVideoPacket(packet.get())) {
-                const int sent = avcodec_send_packet(decoder, packet.get());
-                av_packet_unref(packet.get());
-                if (sent < 0 && sent != AVERROR(EAGAIN))
-                    continue;
-            } else {
-                av_packet_unref(packet.get());
-                continue;
-            }
-        }
-        const int received = avcodec_receive_frame(decoder, frame.get());
-        if (received >= 0) {
-            if (saveFrameAsJpeg(frame.get(), result.thumb) >= 0)
-                ret = 0;
-            break;
-        }
-        if (draining)
-            break; // end of stream, or nothing more to get out
-    }
+    if (frame && reader.decodeNextPicture(frame.get(), stop) >= 0 &&
+        saveFrameAsJpeg(frame.get(), result.thumb) >= 0)
+        ret = 0;
     reader.close();
     return ret;
 }
