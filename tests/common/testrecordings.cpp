@@ -61,13 +61,13 @@ RecordingSpec smallRecipe(double seconds, int width, int height)
     return recipe;
 }
 
-bool runFfmpeg(const QStringList &arguments)
+bool runFfmpeg(const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("ffmpeg"),
                   QStringList{"-hide_banner", "-nostdin", "-loglevel", "error", "-y"} + arguments);
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
         qWarning() << "ffmpeg did not finish:" << arguments;

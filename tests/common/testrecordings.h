@@ -60,6 +60,6 @@ QString makeTruncated(const QString &source, const QString &dest);
 QString makeGarbage(const QString &dest, int bytes);
 QString makeEmpty(const QString &dest);
 
-// Runs ffmpeg with the arguments; true when it exited 0. Output goes to the test log
-// only on failure.
-bool runFfmpeg(const QStringList &arguments);
+// Runs ffmpeg with the arguments; true when it exited 0 within timeoutMs (-1: no
+// limit). Output goes to the log only on failure. Tests and benchmarks share it.
+bool runFfmpeg(const QStringList &arguments, int timeoutMs = 120000);
