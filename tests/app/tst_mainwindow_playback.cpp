@@ -101,11 +101,9 @@ void tst_mainwindow_playback::initTestCase()
     QVERIFY(QDir().mkpath(dir));
     RecordingSpec recipe;
     recipe.seconds = 3;
-    clip = makeRecording(dir, QStringLiteral("clip"), recipe);
-    QVERIFY(!clip.isEmpty());
+    clip = requireRecording(dir, QStringLiteral("clip"), recipe);
     recipe.seconds = 1;
-    shortClip = makeRecording(dir, QStringLiteral("short"), recipe);
-    QVERIFY(!shortClip.isEmpty());
+    shortClip = requireRecording(dir, QStringLiteral("short"), recipe);
     garbage = makeGarbage(dir + QStringLiteral("/garbage.mp4"), 64 * 1024);
     empty = makeEmpty(dir + QStringLiteral("/empty.mp4"));
     truncated = makeTruncated(clip, dir + QStringLiteral("/truncated.mp4"));

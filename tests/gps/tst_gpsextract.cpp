@@ -86,21 +86,14 @@ void tst_gpsextract::initTestCase()
 {
     home = std::make_unique<TestHome>();
     dir = home->path() + QStringLiteral("/rec");
-    RecordingSpec recipe;
-    recipe.width = 160;
-    recipe.height = 120;
-    plain = makeRecording(dir, QStringLiteral("plain"), recipe);
-    QVERIFY(!plain.isEmpty());
+    plain = requireRecording(dir, QStringLiteral("plain"), smallRecipe(2, 160, 120));
 }
 
 QString tst_gpsextract::make(const QString &name, const QVector<QByteArray> &cueTexts,
                              const QString &container)
 {
-    RecordingSpec recipe;
-    recipe.width = 160;
-    recipe.height = 120;
+    RecordingSpec recipe = smallRecipe(qMax(2, int(cueTexts.size())), 160, 120);
     recipe.container = container;
-    recipe.seconds = qMax(2, int(cueTexts.size()));
     for (int i = 0; i < cueTexts.size(); ++i)
         recipe.subtitles.append({double(i), i + 0.9, QString::fromLatin1(cueTexts[i])});
     return makeRecording(dir, name, recipe);
