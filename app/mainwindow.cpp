@@ -383,10 +383,11 @@ void MainWindow::changeEvent(QEvent *event)
         updateLayout(width(), height());
 }
 
-// Routes the keys of every widget of this window to keyReleaseEvent, whichever child
-// has the focus: a focused button must not take Space for a click, and Escape must
-// leave full screen from anywhere. A modal dialog (file or settings dialog) keeps its
-// own keys, and other top-level windows are left alone.
+// Routes Space and Escape to keyReleaseEvent, whichever child of this window has the
+// focus: a focused button must not take Space for a click, and Escape must leave full
+// screen from anywhere. Every other key, press and release alike, goes to the focused
+// widget as usual (the map page needs both). A modal dialog (file or settings dialog)
+// keeps its own keys, and other top-level windows are left alone.
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
@@ -400,15 +401,11 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
     auto *keyEvent = static_cast<QKeyEvent *>(event);
     const int key = keyEvent->key();
-    const bool ours = key == Qt::Key_Space || key == Qt::Key_Escape;
-    if (type == QEvent::KeyRelease) {
+    if (key != Qt::Key_Space && key != Qt::Key_Escape)
+        return false;
+    // Neither press nor release of our keys reaches the child; the release acts.
+    if (type == QEvent::KeyRelease)
         keyReleaseEvent(keyEvent);
-        return true;
-    }
-    // Presses of our keys never reach the child.
-    if (ours) {
-        event->accept();
-        return true;
-    }
-    return false;
+    event->accept();
+    return true;
 }

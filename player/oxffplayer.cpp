@@ -57,11 +57,6 @@ void OxFFPlayer::setCallback(void *o, PlayerCallback cb)
     callback = cb;
 }
 
-double OxFFPlayer::duration() const
-{
-    return reader ? reader->duration() : 0.0;
-}
-
 qint64 OxFFPlayer::queuedPictures() const
 {
     return pictureQueue ? pictureQueue->size() : 0;
@@ -85,15 +80,14 @@ qint64 OxFFPlayer::intervalFor(int num, int den)
     return qint64(1000000.0 / (double(num) / double(den)));
 }
 
-void OxFFPlayer::stopThread(OxThread *thread)
+template <class Thread> void OxFFPlayer::stopThread(std::unique_ptr<Thread> &thread)
 {
     if (!thread)
         return;
     thread->requestStop();
     thread->waitFinished();
-    thread->wait(); // join, so the object can go
-    thread->hasFinishedRun();
-    delete thread;
+    thread->wait(); // joined: everything the worker did is seen here, so the object can go
+    thread.reset();
 }
 
 bool OxFFPlayer::isOpened() const
@@ -110,7 +104,7 @@ int OxFFPlayer::open(const char *utf8Path)
 {
     // A player still running would have its reader closed under its threads.
     stop();
-    reader = new StreamReader;
+    reader = std::make_unique<StreamReader>();
     const int r = reader->open(utf8Path);
     if (r < 0) {
         stop();
@@ -152,29 +146,22 @@ int OxFFPlayer::videoGopSize() const
     return reader->videoContext()->gop_size;
 }
 
+// Called by open() on a stopped player: nothing of an earlier recording is left.
 void OxFFPlayer::prepare()
 {
-    if (pictureQueue) {
-        pictureQueue->clear();
-        delete pictureQueue;
-        pictureQueue = nullptr;
-    }
-    if (audioResampler) {
-        audioResampler->reset();
-        delete audioResampler;
-        audioResampler = nullptr;
-    }
     seekPending = false;
     seekTarget = 0;
     readResult = 0;
     audioTime = 0;
     _videoTime = 0;
     soundLost = false;
+    endReached = false;
+    _duration = reader->duration();
 
     AVStream *video = reader->videoStream();
     frameCache = frameCacheForGop(videoGopSize());
     _frameTime = -1;
-    pictureQueue = new MutexQueue(releaseItem);
+    pictureQueue = std::make_unique<MutexQueue>(releaseItem);
     interval = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
     qDebug("frameCache = %d", frameCache.load());
 
@@ -182,8 +169,7 @@ void OxFFPlayer::prepare()
         !QAudioDeviceInfo::defaultOutputDevice().isNull())
         buildAudioPath();
 
-    stopThread(decodeThread);
-    decodeThread = new OxDecodeThread(this);
+    decodeThread = std::make_unique<OxDecodeThread>(this);
     decodeThread->start(QThread::InheritPriority);
 }
 
@@ -199,21 +185,18 @@ void OxFFPlayer::buildAudioPath()
     const AVCodecContext *a = reader->audioContext();
     const uint64_t inLayout =
         a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask : 0;
-    audioResampler =
-        new OxAudioResampler(a->sample_rate, inLayout, a->ch_layout.nb_channels, a->sample_fmt,
-                             preferred.sampleRate(), layout, channels, format);
-    audioOutput = new OxAudioOutput;
-    audioOutput->setVolume(volume);
-    if (!audioResampler->canConvert() ||
-        audioOutput->start(preferred.sampleRate(), format, channels) < 0) {
-        // No usable sound path: play silently at the picture rate.
+    auto resampler = std::make_unique<OxAudioResampler>(
+        a->sample_rate, inLayout, a->ch_layout.nb_channels, a->sample_fmt, preferred.sampleRate(),
+        layout, channels, format);
+    auto output = std::make_unique<OxAudioOutput>();
+    output->setVolume(volume);
+    if (!resampler->canConvert() || output->start(preferred.sampleRate(), format, channels) < 0) {
+        // No usable sound path (both go here): play silently at the picture rate.
         qDebug("audio output unavailable, playing without sound");
-        audioOutput->stop();
-        delete audioOutput;
-        audioOutput = nullptr;
-        delete audioResampler;
-        audioResampler = nullptr;
+        return;
     }
+    audioResampler = std::move(resampler);
+    audioOutput = std::move(output);
 }
 
 void OxFFPlayer::resume()
@@ -221,19 +204,18 @@ void OxFFPlayer::resume()
     if (!reader || !pictureQueue)
         return;
     stopThread(videoThread);
-    videoThread = new OxVideoThread(this);
-    videoThread->start(QThread::InheritPriority);
     stopThread(audioThread);
-    audioThread = new OxAudioThread(this);
+    pictureEnded = false;
+    videoThread = std::make_unique<OxVideoThread>(this);
+    videoThread->start(QThread::InheritPriority);
+    audioThread = std::make_unique<OxAudioThread>(this);
     audioThread->start(QThread::InheritPriority);
 }
 
 void OxFFPlayer::pause()
 {
     stopThread(videoThread);
-    videoThread = nullptr;
     stopThread(audioThread);
-    audioThread = nullptr;
 }
 
 void OxFFPlayer::requestSeek(double seconds)
@@ -243,39 +225,25 @@ void OxFFPlayer::requestSeek(double seconds)
     seekPending = true;
 }
 
+// The one place where the player's objects are released.
 void OxFFPlayer::stop()
 {
-    // The workers go first, video and audio before decode (they poll the decode thread).
+    // The workers go first, video and audio before decode (they read what it fills).
     stopThread(videoThread);
-    videoThread = nullptr;
     stopThread(audioThread);
-    audioThread = nullptr;
     stopThread(decodeThread);
-    decodeThread = nullptr;
     // Each object leaves the player before it is released: stopping the sound output can
     // run a nested event loop, and a stop re-entered from there must find nothing left to
     // release a second time.
-    if (OxAudioOutput *output = std::exchange(audioOutput, nullptr)) {
+    if (std::unique_ptr<OxAudioOutput> output = std::move(audioOutput))
         output->stop();
-        delete output;
-    }
-    if (MutexQueue *queue = std::exchange(pictureQueue, nullptr)) {
+    if (std::unique_ptr<MutexQueue> queue = std::move(pictureQueue))
         queue->clear();
-        delete queue;
-    }
-    if (OxAudioResampler *resampler = std::exchange(audioResampler, nullptr)) {
+    if (std::unique_ptr<OxAudioResampler> resampler = std::move(audioResampler))
         resampler->reset();
-        delete resampler;
-    }
-    if (StreamReader *r = std::exchange(reader, nullptr)) {
+    if (std::unique_ptr<StreamReader> r = std::move(reader))
         r->close();
-        delete r;
-    }
-}
-
-bool OxFFPlayer::decodeRunning() const
-{
-    return decodeThread && decodeThread->isRunning();
+    _duration = 0;
 }
 
 void OxFFPlayer::report(int type)
@@ -348,7 +316,7 @@ void OxFFPlayer::decodeLoop()
     const double audioBase = audio ? av_q2d(audio->time_base) : 0.0;
     AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
-    OxDecodeThread *self = decodeThread;
+    OxDecodeThread *self = decodeThread.get();
 
     auto stopAsked = [&] { return !self || self->isStopRequested(); };
 
@@ -408,19 +376,29 @@ void OxFFPlayer::decodeLoop()
         }
     };
 
-    int result = 0;
     for (;;) {
         if (stopAsked())
             return;
-        // Taken in one step, so a request that arrives during the seek is kept for the
-        // next turn.
-        if (seekPending.exchange(false))
-            seek(seekTarget, kSeekFlags);
+        if (seekPending) {
+            // Back into the file before the request is taken, so the video thread never
+            // sees the end reached with no seek pending while this one is carried out.
+            const bool wasAtEnd = endReached.exchange(false);
+            // Taken in one step, so a request that arrives during the seek is kept for
+            // the next turn.
+            seekPending.exchange(false);
+            if (seek(seekTarget, kSeekFlags) < 0 && wasAtEnd)
+                endReached = true; // a failed seek leaves everything as it was
+        }
+        if (endReached) {
+            // Everything is queued: wait for a seek or the stop.
+            QThread::msleep(1);
+            continue;
+        }
         if (pictureQueue->size() > frameCache) {
             QThread::msleep(1);
             continue;
         }
-        result = reader->readFrame(packet.get());
+        const int result = reader->readFrame(packet.get());
         if (result < 0) {
             // Drain: the decoders still hold the last pictures and sound of the file.
             if (audioResampler && actx)
@@ -430,7 +408,11 @@ void OxFFPlayer::decodeLoop()
                 return;
             if (step == Step::Seek)
                 continue; // the seek flushes the decoders out of their drained state
-            break;
+            readResult = result;
+            if (result != AVERROR_EOF)
+                qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
+            endReached = true;
+            continue;
         }
         Step step = Step::Go;
         if (reader->isVideoPacket(packet.get()))
@@ -441,10 +423,6 @@ void OxFFPlayer::decodeLoop()
         if (step == Step::Stop)
             return;
     }
-
-    readResult = result;
-    if (result != AVERROR_EOF)
-        qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -452,7 +430,7 @@ void OxFFPlayer::decodeLoop()
 
 void OxFFPlayer::videoLoop()
 {
-    OxVideoThread *self = videoThread;
+    OxVideoThread *self = videoThread.get();
     const qint64 step = interval;
     int64_t next = av_gettime();
     qDebug("interval %lld", (long long)step);
@@ -474,16 +452,19 @@ void OxFFPlayer::videoLoop()
             next += step;
             continue;
         }
-        if (decodeRunning()) {
+        // The pending seek is read before the end: a seek taken from the end clears the
+        // end before it clears its request, so one of the two is always seen.
+        if (seekPending || !endReached) {
             QThread::msleep(1);
             continue;
         }
         // The decode thread may have queued its last pictures between the pop above and
-        // its end: look once more before reporting.
+        // reaching the end: look once more before reporting.
         if (pictureQueue->size() > 0)
             continue;
         break;
     }
+    pictureEnded = true;
     report(readResult == AVERROR_EOF ? ReportEnd : ReportError);
 }
 
@@ -492,7 +473,7 @@ void OxFFPlayer::videoLoop()
 
 void OxFFPlayer::audioLoop()
 {
-    OxAudioThread *self = audioThread;
+    OxAudioThread *self = audioThread.get();
     if (!reader->audioStream() || !audioResampler || !audioOutput || !self)
         return;
     // Sound further behind the picture than the device can hold came after a stall of
@@ -529,7 +510,7 @@ void OxFFPlayer::audioLoop()
             }
             continue;
         }
-        if (decodeRunning() || audioResampler->queuedChunks() > 0) {
+        if (!pictureEnded || audioResampler->queuedChunks() > 0) {
             QThread::msleep(1);
             continue;
         }

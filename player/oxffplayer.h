@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <memory>
 
 class StreamReader;
 class MutexQueue;
@@ -28,6 +29,10 @@ using PlayerCallback = void (*)(void *owner, int type, double current, double du
 // Every plain operation is called on the owner's thread. The owner creates and destroys
 // threads, queues, resampler, output and reader only while the threads that use them are
 // stopped.
+//
+// At the end of the file the decode thread stays, waiting for a seek: one that comes
+// while the last pictures are still being shown takes reading back to its target. The
+// end report comes once the last picture has been shown with no seek pending.
 class OxFFPlayer
 {
 public:
@@ -56,9 +61,12 @@ public:
     // Read-outs for the owner, tests and benchmarks; safe from any thread.
     double videoTime() const { return _videoTime.load(); }
     double audioClock() const { return audioTime.load(); }
-    double duration() const;
+    // The open recording's length in seconds, 0 when none is open.
+    double duration() const { return _duration.load(); }
     int frameCacheLimit() const { return frameCache.load(); }
     qint64 frameInterval() const { return interval.load(); }
+
+    // Owner thread only: these look at objects that stop() releases.
     qint64 queuedPictures() const;
     bool hasAudioOutput() const { return audioOutput != nullptr; }
     // True while any worker thread of this player runs.
@@ -74,15 +82,18 @@ public:
 private:
     void prepare();
     void buildAudioPath();
-    static void stopThread(OxThread *thread);
-    bool decodeRunning() const;
+    template <class Thread> static void stopThread(std::unique_ptr<Thread> &thread);
     void report(int type);
     int videoGopSize() const;
 
-    StreamReader *reader = nullptr;
-    OxDecodeThread *decodeThread = nullptr;
-    OxVideoThread *videoThread = nullptr;
-    OxAudioThread *audioThread = nullptr;
+    // Owned; created by open() and resume(), released by stop() alone.
+    std::unique_ptr<StreamReader> reader;
+    std::unique_ptr<OxDecodeThread> decodeThread;
+    std::unique_ptr<OxVideoThread> videoThread;
+    std::unique_ptr<OxAudioThread> audioThread;
+    std::unique_ptr<MutexQueue> pictureQueue;
+    std::unique_ptr<OxAudioResampler> audioResampler;
+    std::unique_ptr<OxAudioOutput> audioOutput;
 
     // Written by the video thread (and by a seek on the decode thread), read by all.
     std::atomic<double> _videoTime{0};
@@ -92,18 +103,22 @@ private:
     // Written by the owner while no worker runs.
     std::atomic<int> frameCache{30};
     std::atomic<qint64> interval{33000};
+    std::atomic<double> _duration{0};
     // Written by the owner, cleared by the decode thread once carried out.
     std::atomic<bool> seekPending{false};
     std::atomic<double> seekTarget{0};
-    // Written by the decode thread as it ends, read by the video thread.
+    // Written by the decode thread as it reaches the end, read by the video thread.
     std::atomic<int> readResult{0};
+    // Set by the decode thread once it has read and decoded everything, cleared when a
+    // seek takes it back into the file; read by the video thread.
+    std::atomic<bool> endReached{false};
+    // Set by the video thread as it sends the end report, cleared by resume(); the audio
+    // thread plays on until then, so a seek during the last pictures keeps the sound.
+    std::atomic<bool> pictureEnded{false};
     // Set by the audio thread when the sound device is gone; read by the decode thread.
     std::atomic<bool> soundLost{false};
 
-    MutexQueue *pictureQueue = nullptr;
-    OxAudioResampler *audioResampler = nullptr;
     OxFrameSink *videoView = nullptr;
-    OxAudioOutput *audioOutput = nullptr;
     void *owner = nullptr;
     PlayerCallback callback = nullptr;
     float volume = 1.0f;

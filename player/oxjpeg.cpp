@@ -49,12 +49,7 @@ int writeFile(const QString &path, const AVPacket *packet)
     return file.commit() ? 0 : -1;
 }
 
-template <typename Flag> bool stopped(const Flag *stop)
-{
-    return stop && *stop;
-}
-
-template <typename Flag> int probe(const char *path, ProbeResult &result, const Flag *stop)
+int probe(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     StreamReader reader;
     const int opened = reader.open(path);
@@ -82,37 +77,10 @@ template <typename Flag> int probe(const char *path, ProbeResult &result, const 
         return ret;
     }
 
-    AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
-    if (!packet || !frame)
-        return ret;
-    bool draining = false;
-    while (!stopped(stop)) {
-        if (!draining) {
-            const int r = reader.readFrame(packet.get());
-            if (r < 0) {
-                // End of file (or a damaged one): pictures held by frame threads come out.
-                avcodec_send_packet(decoder, nullptr);
-                draining = true;
-            } else if (reader.isVideoPacket(packet.get())) {
-                const int sent = avcodec_send_packet(decoder, packet.get());
-                av_packet_unref(packet.get());
-                if (sent < 0 && sent != AVERROR(EAGAIN))
-                    continue;
-            } else {
-                av_packet_unref(packet.get());
-                continue;
-            }
-        }
-        const int received = avcodec_receive_frame(decoder, frame.get());
-        if (received >= 0) {
-            if (saveFrameAsJpeg(frame.get(), result.thumb) >= 0)
-                ret = 0;
-            break;
-        }
-        if (draining)
-            break; // end of stream, or nothing more to get out
-    }
+    if (frame && reader.decodeNextPicture(frame.get(), stop) >= 0 &&
+        saveFrameAsJpeg(frame.get(), result.thumb) >= 0)
+        ret = 0;
     reader.close();
     return ret;
 }
@@ -235,17 +203,7 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
     return saveFrameAsJpeg(frame.get(), path);
 }
 
-int probeVideo(const char *path, ProbeResult &result, const bool *stop)
-{
-    return probe(path, result, stop);
-}
-
 int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     return probe(path, result, stop);
-}
-
-int probeVideo(const char *path, ProbeResult &result, std::nullptr_t)
-{
-    return probe(path, result, static_cast<const bool *>(nullptr));
 }

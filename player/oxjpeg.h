@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 
 struct AVFrame;
@@ -28,7 +27,6 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
 
 // Opens the recording, fills result, and writes result.thumb from its first picture when
 // that file does not exist yet. Negative when the recording cannot be opened (result
-// untouched); otherwise >= 0. stop, when given, is polled between packets.
-int probeVideo(const char *path, ProbeResult &result, const bool *stop = nullptr);
-int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop);
-int probeVideo(const char *path, ProbeResult &result, std::nullptr_t);
+// untouched); otherwise >= 0. stop, when given, is polled between packets; another
+// thread may set it.
+int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop = nullptr);

@@ -30,19 +30,16 @@ void OxDecodeThread::run()
 {
     if (player)
         player->decodeLoop();
-    finishRun();
 }
 
 void OxVideoThread::run()
 {
     if (player)
         player->videoLoop();
-    finishRun();
 }
 
 void OxAudioThread::run()
 {
     if (player)
         player->audioLoop();
-    finishRun();
 }

@@ -7,7 +7,8 @@
 class OxFFPlayer;
 
 // A worker thread with a stop flag. Stopping always means requestStop() followed by
-// waitFinished(); the worker's loop polls the flag.
+// waitFinished(); the worker's loop polls the flag. The owner then joins the thread with
+// wait(), after which everything the worker did is visible to it.
 class OxThread : public QThread
 {
 public:
@@ -19,18 +20,9 @@ public:
     // For waits inside the worker that must give up when the thread is asked to stop.
     const std::atomic<bool> *stopFlag() const { return &stopRequested; }
 
-    // True once run() has returned; its acquire load orders everything the worker did
-    // before the stopping thread releases what the worker used.
-    bool hasFinishedRun() const { return runFinished.load(std::memory_order_acquire); }
-
 protected:
-    void finishRun() { runFinished.store(true, std::memory_order_release); }
-
     // Written by the stopping thread, read by the worker.
     std::atomic<bool> stopRequested{false};
-
-private:
-    std::atomic<bool> runFinished{false};
 };
 
 class OxFFPlayerThread : public OxThread

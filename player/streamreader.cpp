@@ -254,3 +254,36 @@ int StreamReader::close()
         dts = AV_NOPTS_VALUE;
     return 0;
 }
+
+int StreamReader::decodeNextPicture(AVFrame *frame, const std::atomic<bool> *stop)
+{
+    AVCodecContext *decoder = videoContext();
+    if (!frame || !decoder || !avcodec_is_open(decoder))
+        return -1;
+    AVPacketPtr packet = makePacket();
+    if (!packet)
+        return AVERROR(ENOMEM);
+    bool draining = false;
+    while (!(stop && stop->load())) {
+        if (!draining) {
+            if (readFrame(packet.get()) < 0) {
+                // End of file (or a damaged one): pictures held by frame threads come out.
+                avcodec_send_packet(decoder, nullptr);
+                draining = true;
+            } else if (isVideoPacket(packet.get())) {
+                const int sent = avcodec_send_packet(decoder, packet.get());
+                av_packet_unref(packet.get());
+                if (sent < 0 && sent != AVERROR(EAGAIN))
+                    continue;
+            } else {
+                av_packet_unref(packet.get());
+                continue;
+            }
+        }
+        if (avcodec_receive_frame(decoder, frame) >= 0)
+            return 0;
+        if (draining)
+            return AVERROR_EOF; // nothing more to get out
+    }
+    return -1;
+}

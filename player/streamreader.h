@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include <atomic>
+
 // One recording opened with the decoders of the streams the system uses: at most one
 // video, one audio and one subtitle stream. Used by one thread at a time; the engine,
 // the thumbnail probe and the GPS step each have their own.
@@ -32,6 +34,12 @@ public:
     virtual void normalizeTimestamps(AVPacket *packet);
 
     int readFrame(AVPacket *packet);
+
+    // Decodes from the current position until the video decoder gives a picture, dropping
+    // the packets of other streams; at the end of the file the decoder is drained of the
+    // pictures it still holds. 0 with the picture in frame; negative when none came (end
+    // of file, no video decoder, or stop, polled between packets, set).
+    int decodeNextPicture(AVFrame *frame, const std::atomic<bool> *stop = nullptr);
 
     bool isVideoPacket(const AVPacket *p) const;
     bool isAudioPacket(const AVPacket *p) const;

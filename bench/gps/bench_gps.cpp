@@ -4,6 +4,7 @@
 // same size.
 #include "gpsbox.h"
 #include "gpsextract.h"
+#include "testrecordings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,17 +28,6 @@ namespace {
 
 const int kSeconds = 180;
 const int kRuns = 5;
-
-bool runFfmpeg(const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(QStringLiteral("ffmpeg"),
-                  QStringList{"-hide_banner", "-nostdin", "-loglevel", "error", "-y"} + arguments);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
 
 QString subtitleClip(const QString &cache)
 {

@@ -3,6 +3,7 @@
 #include "oxffplayer.h"
 #include "oxframesink.h"
 #include "oxmediadata.h"
+#include "testrecordings.h"
 
 #include "oxvideoview.h"
 #ifdef DASHCAM_BENCH_TRIP
@@ -16,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
-#include <QProcess>
 #include <QThread>
 #include <QVector>
 #include <QWidget>
@@ -69,19 +69,6 @@ double statusMb(const char *key)
     return statusMb("VmHWM:");
 }
 
-bool run(const QString &program, const QStringList &args, int timeoutMs)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(timeoutMs) || p.exitCode() != 0) {
-        fprintf(stderr, "%s failed: %s\n", qPrintable(program),
-                p.readAll().right(2000).constData());
-        return false;
-    }
-    return true;
-}
-
 QString benchClip()
 {
     const QString dir = QStringLiteral(DASHCAM_BENCH_CACHE);
@@ -92,35 +79,15 @@ QString benchClip()
     printf("making %s (once)\n", qPrintable(path));
     fflush(stdout);
     const QString part = path + QStringLiteral(".part.mp4");
-    const QStringList args = {"-v",
-                              "error",
-                              "-y",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "testsrc2=size=1920x1080:rate=30000/1001:duration=60",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "sine=frequency=440:sample_rate=48000:duration=60",
-                              "-map",
-                              "0:v",
-                              "-map",
-                              "1:a",
-                              "-c:v",
-                              "libx264",
-                              "-preset",
-                              "superfast",
-                              "-g",
-                              "30",
-                              "-pix_fmt",
-                              "yuv420p",
-                              "-c:a",
-                              "aac",
-                              "-ac",
-                              "2",
-                              part};
-    if (!run(QStringLiteral("ffmpeg"), args, 600000))
+    const QStringList args = {
+        "-f",   "lavfi",   "-i",       "testsrc2=size=1920x1080:rate=30000/1001:duration=60",
+        "-f",   "lavfi",   "-i",       "sine=frequency=440:sample_rate=48000:duration=60",
+        "-map", "0:v",     "-map",     "1:a",
+        "-c:v", "libx264", "-preset",  "superfast",
+        "-g",   "30",      "-pix_fmt", "yuv420p",
+        "-c:a", "aac",     "-ac",      "2",
+        part};
+    if (!runFfmpeg(args, 600000))
         return QString();
     QFile::rename(part, path);
     return path;
@@ -469,8 +436,7 @@ int main(int argc, char **argv)
 
     // Reference: FFmpeg's own decoding of the same clip, CPU seconds per second of content.
     const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
-    if (!run(QStringLiteral("ffmpeg"),
-             {"-v", "error", "-threads", "2", "-i", clip, "-f", "null", "-"}, 600000))
+    if (!runFfmpeg({"-threads", "2", "-i", clip, "-f", "null", "-"}, 600000))
         return 1;
     const double reference = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / 60.0;
     printf("reference: ffmpeg -threads 2 decodes at %.3f CPU s per s of content\n", reference);

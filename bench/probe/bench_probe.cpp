@@ -2,29 +2,18 @@
 // ffmpeg program making the same thumbnail once per clip, measured in the same run.
 #include "ffmpeg_ptr.h"
 #include "oxjpeg.h"
+#include "testrecordings.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 
 #include <cstdio>
 
 namespace {
 
 const int kClips = 20;
-
-bool runFfmpeg(const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(QStringLiteral("ffmpeg"),
-                  QStringList{"-hide_banner", "-nostdin", "-loglevel", "error", "-y"} + arguments);
-    return process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
 
 // Clip i differs from the others in its pictures and its length, so no cache or
 // decoder state can make a later one cheaper.
@@ -44,7 +33,8 @@ QString clipPath(const QString &cache, int i)
                                    .arg(300 + 50 * i)
                                    .arg(seconds),
                                "-c:v", "libx264", "-preset", "veryfast", "-g", "30", "-pix_fmt",
-                               "yuv420p", "-c:a", "aac", partial});
+                               "yuv420p", "-c:a", "aac", partial},
+                              300000);
     if (!ok || !QFile::rename(partial, path)) {
         QFile::remove(partial);
         return QString();
@@ -92,7 +82,7 @@ int main(int argc, char *argv[])
     int reference = 0;
     for (int i = 0; i < kClips; ++i) {
         const QString thumb = out + QStringLiteral("/ffmpeg%1.jpg").arg(i);
-        if (runFfmpeg({"-i", clips[i], "-frames:v", "1", thumb}) && QFile::exists(thumb))
+        if (runFfmpeg({"-i", clips[i], "-frames:v", "1", thumb}, 300000) && QFile::exists(thumb))
             ++reference;
     }
     const double ffmpegMs = timer.nsecsElapsed() / 1e6 / kClips;

@@ -237,7 +237,9 @@ int parseRmc(const QString &sentence, OxLocation &fix)
     text.replace(QLatin1String("  "), QLatin1String(","));
     text.replace(QLatin1String("\r\n"), QLatin1String(","));
     const QStringList parts = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
-    if (parts.size() < 13)
+    // Twelve parts up to the magnetic variation's direction (which carries the checksum
+    // in sentences from before NMEA 2.3); the mode field that came with 2.3 is optional.
+    if (parts.size() < 12)
         return -1;
 
     if (parts[1].isEmpty()) {

@@ -108,8 +108,11 @@ void OxMapWidget::showTrack(const OxTrack &newTrack)
 {
     runScript(QStringLiteral("initGpsInfo();"));
     track.clear();
+    routeIndex.clear();
+    int valid = 0;
     for (const OxLocation &fix : newTrack) {
         track.append(fix);
+        routeIndex.append(fix.valid ? valid++ : valid - 1);
         if (!fix.valid)
             continue;
         double lat = fix.latitude;
@@ -144,7 +147,17 @@ void OxMapWidget::updateProgress(double current, double duration)
     // NaN and out-of-range values would make the integer conversion undefined.
     if (!(n > 0))
         n = 0;
-    play(int(std::min(n, double(INT_MAX))));
+    const int fix = int(std::min(n, double(INT_MAX)));
+    if (routeIndex.isEmpty()) {
+        // An empty track: the page holds no route and ignores the call.
+        play(fix);
+        return;
+    }
+    // The car's fix among all fixes, turned into the page's index among the valid ones;
+    // before the first valid fix the car is not on the route yet.
+    const int index = routeIndex.at(std::min(fix, int(routeIndex.size()) - 1));
+    if (index >= 0)
+        play(index);
 }
 
 void OxMapWidget::resizeEvent(QResizeEvent *event)

@@ -3,6 +3,7 @@
 #include "oxlocation.h"
 
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 class QWebEngineView;
@@ -54,6 +55,9 @@ private:
     int pointCount = 0;
     int gpsCorrection = 1;
     OxTrack track;
+    // For each fix of the track, the page's index of the last valid fix at or before
+    // it (the page holds only the valid ones), or -1 before the first valid fix.
+    QVector<int> routeIndex;
     PageQueue baiduQueue;
     PageQueue googleQueue;
 };

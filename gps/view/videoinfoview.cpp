@@ -6,6 +6,7 @@
 #include "oxslider.h"
 #include "qmeter.h"
 
+#include <QEvent>
 #include <QLCDNumber>
 #include <QLabel>
 
@@ -90,6 +91,10 @@ VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
 
     retranslate();
 
+    // A press far from the handle makes the slider jump without reporting sliderPressed;
+    // the panel sees every press first, so the slider counts as held from any press
+    // until its release and progress updates leave it where the user put it.
+    slider->installEventFilter(this);
     connect(slider, &OxSlider::sliderPressed, this, &VideoInfoView::_onSliderPressed);
     connect(slider, &OxSlider::sliderMoved, this, &VideoInfoView::_onSliderMoved);
     connect(slider, &OxSlider::sliderReleased, this, &VideoInfoView::_onSliderReleased);
@@ -240,6 +245,13 @@ void VideoInfoView::_onSliderReleased()
 {
     sliderPressed = false;
     emit videoTimeChanged(sliderTime());
+}
+
+bool VideoInfoView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == slider && event->type() == QEvent::MouseButtonPress)
+        sliderPressed = true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void VideoInfoView::resizeEvent(QResizeEvent *event)

@@ -25,7 +25,7 @@ OxYUV420P *greyPicture(int w, int h)
 
 } // namespace
 
-class TestJtVideoView : public QObject
+class tst_jtvideoview : public QObject
 {
     Q_OBJECT
 
@@ -56,14 +56,14 @@ private:
     JtVideoView *area = nullptr;
 };
 
-void TestJtVideoView::initTestCase()
+void tst_jtvideoview::initTestCase()
 {
     home = std::make_unique<TestHome>();
     qRegisterMetaType<QMouseEvent *>("QMouseEvent*");
 }
 
 // The area sits away from the window's corner, so window and area coordinates differ.
-void TestJtVideoView::init()
+void tst_jtvideoview::init()
 {
     host = std::make_unique<QWidget>();
     host->resize(500, 400);
@@ -73,13 +73,13 @@ void TestJtVideoView::init()
     QVERIFY(QTest::qWaitForWindowExposed(host.get()));
 }
 
-void TestJtVideoView::cleanup()
+void tst_jtvideoview::cleanup()
 {
     host.reset();
     area = nullptr;
 }
 
-void TestJtVideoView::geometry_data()
+void tst_jtvideoview::geometry_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::newRow("small") << QSize(320, 180);
@@ -87,7 +87,7 @@ void TestJtVideoView::geometry_data()
     QTest::newRow("full screen") << QSize(1920, 1080);
 }
 
-void TestJtVideoView::geometry()
+void tst_jtvideoview::geometry()
 {
     QFETCH(QSize, size);
     area->resize(size);
@@ -97,7 +97,7 @@ void TestJtVideoView::geometry()
     QCOMPARE(logo->geometry().size(), QSize(0, 0));
 }
 
-void TestJtVideoView::logo()
+void tst_jtvideoview::logo()
 {
     auto *logo = area->findChild<QLabel *>();
     QVERIFY(logo);
@@ -117,7 +117,7 @@ void TestJtVideoView::logo()
     QVERIFY(!area->videoView->screenshot(home->path() + QStringLiteral("/again.jpg")));
 }
 
-void TestJtVideoView::singleClick()
+void tst_jtvideoview::singleClick()
 {
     QSignalSpy pressed(area, &JtVideoView::onMousePressed);
     QSignalSpy released(area, &JtVideoView::onMouseReleased);
@@ -136,7 +136,7 @@ void TestJtVideoView::singleClick()
     QCOMPARE(doubled.count(), 0);
 }
 
-void TestJtVideoView::doubleClick()
+void tst_jtvideoview::doubleClick()
 {
     QSignalSpy released(area, &JtVideoView::onMouseReleased);
     QSignalSpy clicked(area, &JtVideoView::onClick);
@@ -153,7 +153,7 @@ void TestJtVideoView::doubleClick()
     QVERIFY(!clicked.wait(700));
 }
 
-void TestJtVideoView::threeClicks()
+void tst_jtvideoview::threeClicks()
 {
     QSignalSpy clicked(area, &JtVideoView::onClick);
     QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
@@ -169,7 +169,7 @@ void TestJtVideoView::threeClicks()
     QCOMPARE(doubled.count(), 1);
 }
 
-void TestJtVideoView::buttonsAreNotCompared()
+void tst_jtvideoview::buttonsAreNotCompared()
 {
     QSignalSpy doubled(area, &JtVideoView::onDoubleClicked);
     click(Qt::LeftButton, 10, 10);
@@ -180,7 +180,7 @@ void TestJtVideoView::buttonsAreNotCompared()
 
 // A click, then before its timer runs out a press that moves before its release: the
 // pending click is dropped silently.
-void TestJtVideoView::dragDropsPendingClick()
+void tst_jtvideoview::dragDropsPendingClick()
 {
     QSignalSpy pressed(area, &JtVideoView::onMousePressed);
     QSignalSpy moved(area, &JtVideoView::onMouseMoved);
@@ -201,7 +201,7 @@ void TestJtVideoView::dragDropsPendingClick()
 }
 
 // A drag on its own emits no click either; the next press makes clicks work again.
-void TestJtVideoView::dragFromIdle()
+void tst_jtvideoview::dragFromIdle()
 {
     QSignalSpy released(area, &JtVideoView::onMouseReleased);
     QSignalSpy clicked(area, &JtVideoView::onClick);
@@ -223,7 +223,7 @@ int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
-    TestJtVideoView test;
+    tst_jtvideoview test;
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -3,6 +3,7 @@
 #include "testhome.h"
 
 #include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -10,6 +11,29 @@
 #include <QtTest>
 
 #include <memory>
+
+namespace {
+
+// Counts the key presses and releases that reach the widget it watches.
+class KeyCounter : public QObject
+{
+public:
+    explicit KeyCounter(QObject *watched) { watched->installEventFilter(this); }
+    int presses = 0;
+    int releases = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress)
+            ++presses;
+        else if (event->type() == QEvent::KeyRelease)
+            ++releases;
+        return false;
+    }
+};
+
+} // namespace
 
 class tst_mainwindow : public QObject
 {
@@ -19,7 +43,7 @@ class tst_mainwindow : public QObject
 
     static QList<QPushButton *> buttons(const MainWindow &w)
     {
-        return {w.openButton(),       w.playButton(), w.stopButton(),     w.screenshotButton(),
+        return {w.openButton(),       w.playButton(), w.stopButton(),    w.screenshotButton(),
                 w.fullscreenButton(), w.exitButton(), w.settingsButton()};
     }
 
@@ -46,7 +70,7 @@ private slots:
     void labelsWithoutLanguageFile()
     {
         MainWindow w;
-        const QStringList keys = {"open_file", "play",  "stop",    "screenshot",
+        const QStringList keys = {"open_file",  "play", "stop",    "screenshot",
                                   "fullscreen", "exit", "settings"};
         const QList<QPushButton *> all = buttons(w);
         for (int i = 0; i < keys.size(); ++i)
@@ -60,8 +84,10 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QList<int>>("xs");
         QTest::addColumn<int>("width");
-        QTest::newRow("1280x720") << QSize(1280, 720) << QList<int>{0, 164, 328, 492, 656, 820} << 159;
-        QTest::newRow("1920x1080") << QSize(1920, 1080) << QList<int>{0, 270, 540, 810, 1080, 1350} << 265;
+        QTest::newRow("1280x720") << QSize(1280, 720) << QList<int>{0, 164, 328, 492, 656, 820}
+                                  << 159;
+        QTest::newRow("1920x1080")
+            << QSize(1920, 1080) << QList<int>{0, 270, 540, 810, 1080, 1350} << 265;
     }
     void layoutTable()
     {
@@ -91,7 +117,8 @@ private slots:
 
         QTest::keyClick(&w, Qt::Key_Escape);
         QVERIFY(!w.isFullScreen());
-        QTRY_COMPARE(w.settingsButton()->geometry(), QRect(w.width() - 300, w.height() - 40, 300, 40));
+        QTRY_COMPARE(w.settingsButton()->geometry(),
+                     QRect(w.width() - 300, w.height() - 40, 300, 40));
         QCOMPARE(w.openButton()->geometry().size(), QSize((w.width() - 325) / 6, 40));
 
         // Escape in the normal window does nothing.
@@ -134,6 +161,36 @@ private slots:
         QTest::keyClick(w.exitButton(), Qt::Key_Escape);
         QVERIFY(!w.isFullScreen());
         QVERIFY(w.isVisible()); // Escape did not reach the exit button either
+    }
+
+    // Only Space and Escape are the window's: every other key reaches the focused child,
+    // its release included.
+    void otherKeysReachTheFocusedChild_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("reachesChild");
+        QTest::newRow("letter") << int(Qt::Key_A) << true;
+        QTest::newRow("arrow") << int(Qt::Key_Left) << true;
+        QTest::newRow("return") << int(Qt::Key_Return) << true;
+        QTest::newRow("plus") << int(Qt::Key_Plus) << true;
+        QTest::newRow("space") << int(Qt::Key_Space) << false;
+        QTest::newRow("escape") << int(Qt::Key_Escape) << false;
+    }
+    void otherKeysReachTheFocusedChild()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, reachesChild);
+        MainWindow w;
+        auto *edit = new QLineEdit(&w);
+        edit->setGeometry(0, 0, 200, 30);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        edit->setFocus();
+        const KeyCounter counter(edit);
+        QTest::keyClick(edit, Qt::Key(key));
+        QCOMPARE(counter.presses, reachesChild ? 1 : 0);
+        QCOMPARE(counter.releases, reachesChild ? 1 : 0);
+        QCOMPARE(edit->text().isEmpty(), key != Qt::Key_A && key != Qt::Key_Plus);
     }
 
     // A modal dialog of the application keeps its own keys: Escape closes the dialog and

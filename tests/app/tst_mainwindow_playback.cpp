@@ -50,7 +50,7 @@ struct Report
 
 } // namespace
 
-class TestMainWindowPlayback : public QObject
+class tst_mainwindow_playback : public QObject
 {
     Q_OBJECT
 
@@ -90,7 +90,7 @@ private:
     UrlCatcher urlCatcher;
 };
 
-void TestMainWindowPlayback::initTestCase()
+void tst_mainwindow_playback::initTestCase()
 {
     keepSoundServer();
     home = std::make_unique<TestHome>();
@@ -102,11 +102,9 @@ void TestMainWindowPlayback::initTestCase()
     QVERIFY(QDir().mkpath(dir));
     RecordingSpec recipe;
     recipe.seconds = 3;
-    clip = makeRecording(dir, QStringLiteral("clip"), recipe);
-    QVERIFY(!clip.isEmpty());
+    clip = requireRecording(dir, QStringLiteral("clip"), recipe);
     recipe.seconds = 1;
-    shortClip = makeRecording(dir, QStringLiteral("short"), recipe);
-    QVERIFY(!shortClip.isEmpty());
+    shortClip = requireRecording(dir, QStringLiteral("short"), recipe);
     garbage = makeGarbage(dir + QStringLiteral("/garbage.mp4"), 64 * 1024);
     empty = makeEmpty(dir + QStringLiteral("/empty.mp4"));
     truncated = makeTruncated(clip, dir + QStringLiteral("/truncated.mp4"));
@@ -116,12 +114,12 @@ void TestMainWindowPlayback::initTestCase()
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &urlCatcher, "open");
 }
 
-void TestMainWindowPlayback::cleanupTestCase()
+void tst_mainwindow_playback::cleanupTestCase()
 {
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
 }
 
-void TestMainWindowPlayback::init()
+void tst_mainwindow_playback::init()
 {
     window = std::make_unique<MainWindow>();
     reports.clear();
@@ -134,26 +132,26 @@ void TestMainWindowPlayback::init()
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
-void TestMainWindowPlayback::cleanup()
+void tst_mainwindow_playback::cleanup()
 {
     window.reset();
 }
 
-bool TestMainWindowPlayback::playing() const
+bool tst_mainwindow_playback::playing() const
 {
     return window->playButton()->text() == languageText(QStringLiteral("pause")) &&
            window->playButton()->isEnabled() && window->stopButton()->isEnabled() &&
            window->engine()->isPlaying();
 }
 
-bool TestMainWindowPlayback::stoppedState() const
+bool tst_mainwindow_playback::stoppedState() const
 {
     return window->playButton()->text() == languageText(QStringLiteral("play")) &&
            window->playButton()->isEnabled() && !window->stopButton()->isEnabled() &&
            !window->engine()->isOpened();
 }
 
-bool TestMainWindowPlayback::pictureShown(int timeoutMs)
+bool tst_mainwindow_playback::pictureShown(int timeoutMs)
 {
     OxVideoView *view = window->videoArea()->videoView;
     QElapsedTimer timer;
@@ -168,7 +166,7 @@ bool TestMainWindowPlayback::pictureShown(int timeoutMs)
     return false;
 }
 
-void TestMainWindowPlayback::beforeAnyRecording()
+void tst_mainwindow_playback::beforeAnyRecording()
 {
     QVERIFY(!window->playButton()->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_Space);
@@ -190,7 +188,7 @@ void TestMainWindowPlayback::beforeAnyRecording()
 
 // The picture of the clip shows in the video area, inside black bars (a 4:3 clip in the
 // wider area), and the window's own grab sees it.
-void TestMainWindowPlayback::playsInTheWindow()
+void tst_mainwindow_playback::playsInTheWindow()
 {
     window->openVideo(clip);
     QVERIFY(playing());
@@ -223,7 +221,7 @@ void TestMainWindowPlayback::playsInTheWindow()
     QTRY_VERIFY_WITH_TIMEOUT(window->engine()->videoTime() > 0.5, kTimeout);
 }
 
-void TestMainWindowPlayback::pauseAndResume()
+void tst_mainwindow_playback::pauseAndResume()
 {
     window->openVideo(clip);
     QVERIFY(playing());
@@ -248,7 +246,7 @@ void TestMainWindowPlayback::pauseAndResume()
     QCOMPARE(window->playButton()->text(), languageText(QStringLiteral("pause")));
 }
 
-void TestMainWindowPlayback::spaceIgnoresAutoRepeat()
+void tst_mainwindow_playback::spaceIgnoresAutoRepeat()
 {
     window->openVideo(clip);
     QVERIFY(playing());
@@ -257,7 +255,7 @@ void TestMainWindowPlayback::spaceIgnoresAutoRepeat()
     QVERIFY(playing());
 }
 
-void TestMainWindowPlayback::stopButton()
+void tst_mainwindow_playback::stopButton()
 {
     window->openVideo(clip);
     QVERIFY(pictureShown());
@@ -274,7 +272,7 @@ void TestMainWindowPlayback::stopButton()
     QVERIFY(pictureShown());
 }
 
-void TestMainWindowPlayback::endOfPlaybackThenReplay()
+void tst_mainwindow_playback::endOfPlaybackThenReplay()
 {
     window->openVideo(shortClip);
     QVERIFY(playing());
@@ -293,7 +291,7 @@ void TestMainWindowPlayback::endOfPlaybackThenReplay()
     QTRY_VERIFY_WITH_TIMEOUT(stoppedState(), kTimeout);
 }
 
-void TestMainWindowPlayback::badFiles_data()
+void tst_mainwindow_playback::badFiles_data()
 {
     QTest::addColumn<QString>("which");
     QTest::newRow("garbage") << "garbage";
@@ -301,7 +299,7 @@ void TestMainWindowPlayback::badFiles_data()
     QTest::newRow("missing") << "missing";
 }
 
-void TestMainWindowPlayback::badFiles()
+void tst_mainwindow_playback::badFiles()
 {
     QFETCH(QString, which);
     const QString path = which == QLatin1String("garbage") ? garbage
@@ -323,7 +321,7 @@ void TestMainWindowPlayback::badFiles()
     QVERIFY(playing());
 }
 
-void TestMainWindowPlayback::truncatedRecordingEnds()
+void tst_mainwindow_playback::truncatedRecordingEnds()
 {
     window->openVideo(truncated);
     if (!window->engine()->isOpened()) {
@@ -339,7 +337,7 @@ void TestMainWindowPlayback::truncatedRecordingEnds()
 // An end report of the playback being replaced must not stop the next one, whether it
 // still waits in the event queue or the sound back end's nested event loop delivers it
 // while the engine stops (with a sound device this once stopped the engine re-entrantly).
-void TestMainWindowPlayback::staleEndReportIgnored()
+void tst_mainwindow_playback::staleEndReportIgnored()
 {
     window->openVideo(clip);
     QVERIFY(playing());
@@ -358,7 +356,7 @@ void TestMainWindowPlayback::staleEndReportIgnored()
 // call queued to the window: the playlist's results and other signals must still arrive.
 // (With a sound device, stopping the output runs a nested event loop that may deliver the
 // call early; the run without a sound device sees it wait in the queue.)
-void TestMainWindowPlayback::queuedCallSurvivesStop()
+void tst_mainwindow_playback::queuedCallSurvivesStop()
 {
     window->openVideo(clip);
     QVERIFY(playing());
@@ -369,7 +367,7 @@ void TestMainWindowPlayback::queuedCallSurvivesStop()
     QTRY_VERIFY(arrived);
 }
 
-void TestMainWindowPlayback::screenshot()
+void tst_mainwindow_playback::screenshot()
 {
     const QDir capture(OxFileUtils().captureDir());
     const QStringList before = capture.entryList(QDir::Files);
@@ -406,7 +404,7 @@ void TestMainWindowPlayback::screenshot()
     QCOMPARE(urlCatcher.urls.size(), 2);
 }
 
-void TestMainWindowPlayback::doubleClickTogglesFullScreen()
+void tst_mainwindow_playback::doubleClickTogglesFullScreen()
 {
     QWindow *handle = window->windowHandle();
     const QPoint inside = window->videoArea()->mapTo(window.get(), QPoint(100, 100));
@@ -422,7 +420,7 @@ void TestMainWindowPlayback::doubleClickTogglesFullScreen()
 
 // The open dialog starts on the desktop, lists recordings only, and of several chosen
 // files plays the first; cancelling changes nothing.
-void TestMainWindowPlayback::openDialog()
+void tst_mainwindow_playback::openDialog()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     QVERIFY(QDir().mkpath(desktop));
@@ -457,7 +455,7 @@ void TestMainWindowPlayback::openDialog()
     QVERIFY(playing());
 }
 
-void TestMainWindowPlayback::destroyWhilePlaying()
+void tst_mainwindow_playback::destroyWhilePlaying()
 {
     window->openVideo(clip);
     QVERIFY(pictureShown());
@@ -467,5 +465,5 @@ void TestMainWindowPlayback::destroyWhilePlaying()
     QVERIFY(!window);
 }
 
-QTEST_MAIN(TestMainWindowPlayback)
+QTEST_MAIN(tst_mainwindow_playback)
 #include "tst_mainwindow_playback.moc"

@@ -92,20 +92,14 @@ private slots:
         clips = home->path() + "/clips";
         QDir().mkpath(clips);
 
-        RecordingSpec recipe;
-        recipe.width = 160;
-        recipe.height = 120;
-        recipe.seconds = 6;
+        RecordingSpec recipe = smallRecipe(6, 160, 120);
         for (int s = 0; s < 6; ++s)
             recipe.subtitles.append({double(s), s + 1.0, QString::fromLatin1(rmcSentence(s))});
-        subtitleClip = makeRecording(clips, "subtitles", recipe);
-        QVERIFY(!subtitleClip.isEmpty());
+        subtitleClip = requireRecording(clips, "subtitles", recipe);
 
         recipe.subtitles.clear();
-        plainClip = makeRecording(clips, "plain", recipe);
-        QVERIFY(!plainClip.isEmpty());
-        boxClip = makeRecording(clips, "box", recipe);
-        QVERIFY(!boxClip.isEmpty());
+        plainClip = requireRecording(clips, "plain", recipe);
+        boxClip = requireRecording(clips, "box", recipe);
         GpsBoxSpec box;
         for (int s = 0; s < 6; ++s)
             box.blocks.append(rmcSentence(s) + "\r\n");

@@ -44,13 +44,30 @@ int frameNumberFromLuma(int luma)
     return ((n % kLumaCycle) + kLumaCycle) % kLumaCycle;
 }
 
-bool runFfmpeg(const QStringList &arguments)
+QString requireRecording(const QString &dir, const QString &name, const RecordingSpec &recipe)
+{
+    const QString path = makeRecording(dir, name, recipe);
+    if (path.isEmpty())
+        qFatal("could not make the test recording %s", qPrintable(name));
+    return path;
+}
+
+RecordingSpec smallRecipe(double seconds, int width, int height)
+{
+    RecordingSpec recipe;
+    recipe.seconds = seconds;
+    recipe.width = width;
+    recipe.height = height;
+    return recipe;
+}
+
+bool runFfmpeg(const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("ffmpeg"),
                   QStringList{"-hide_banner", "-nostdin", "-loglevel", "error", "-y"} + arguments);
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
         qWarning() << "ffmpeg did not finish:" << arguments;

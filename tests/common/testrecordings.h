@@ -40,6 +40,14 @@ Q_DECLARE_METATYPE(RecordingSpec)
 // returns its path, or an empty string when ffmpeg failed.
 QString makeRecording(const QString &dir, const QString &name, const RecordingSpec &recipe);
 
+// makeRecording for tests that cannot go on without the recording: a failure ends the
+// test program with the recording's name.
+QString requireRecording(const QString &dir, const QString &name, const RecordingSpec &recipe);
+
+// A small recording for engine tests: pictures of width x height, seconds long, the
+// other fields as RecordingSpec has them.
+RecordingSpec smallRecipe(double seconds, int width = 64, int height = 48);
+
 // Flat luma of picture n, and back (modulo kLumaCycle). Decoding keeps it within +-4.
 constexpr int kLumaCycle = 25;
 int frameLuma(int frameNumber);
@@ -52,6 +60,6 @@ QString makeTruncated(const QString &source, const QString &dest);
 QString makeGarbage(const QString &dest, int bytes);
 QString makeEmpty(const QString &dest);
 
-// Runs ffmpeg with the arguments; true when it exited 0. Output goes to the test log
-// only on failure.
-bool runFfmpeg(const QStringList &arguments);
+// Runs ffmpeg with the arguments; true when it exited 0 within timeoutMs (-1: no
+// limit). Output goes to the log only on failure. Tests and benchmarks share it.
+bool runFfmpeg(const QStringList &arguments, int timeoutMs = 120000);

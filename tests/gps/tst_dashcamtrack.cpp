@@ -57,11 +57,8 @@ void tst_dashcamtrack::initTestCase()
 {
     home = std::make_unique<TestHome>();
     const QString dir = home->path() + QStringLiteral("/rec");
-    RecordingSpec recipe;
-    recipe.width = 160;
-    recipe.height = 120;
-    plain = makeRecording(dir, QStringLiteral("plain"), recipe);
-    QVERIFY(!plain.isEmpty());
+    RecordingSpec recipe = smallRecipe(2, 160, 120);
+    plain = requireRecording(dir, QStringLiteral("plain"), recipe);
 
     boxed = dir + QStringLiteral("/boxed & <named>.mp4");
     QVERIFY(QFile::copy(plain, boxed));
@@ -76,8 +73,7 @@ void tst_dashcamtrack::initTestCase()
          QString::fromLatin1(rmcSentence(2)) +
              QStringLiteral("\r\n$GSENSOR,X,0.5,Y,-1.5,Z,0.25;")}};
     recipe.seconds = 3;
-    subtitled = makeRecording(dir, QStringLiteral("subtitled"), recipe);
-    QVERIFY(!subtitled.isEmpty());
+    subtitled = requireRecording(dir, QStringLiteral("subtitled"), recipe);
 }
 
 void tst_dashcamtrack::csvFromSubtitles()

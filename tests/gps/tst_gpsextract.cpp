@@ -34,7 +34,9 @@ private slots:
     void boxTrack_data();
     void boxTrack();
     void noTrack();
+    void hostileBoxSizes_data();
     void hostileBoxSizes();
+    void hostileIndexEntries();
 
 private:
     QString make(const QString &name, const QVector<QByteArray> &cueTexts,
@@ -84,21 +86,14 @@ void tst_gpsextract::initTestCase()
 {
     home = std::make_unique<TestHome>();
     dir = home->path() + QStringLiteral("/rec");
-    RecordingSpec recipe;
-    recipe.width = 160;
-    recipe.height = 120;
-    plain = makeRecording(dir, QStringLiteral("plain"), recipe);
-    QVERIFY(!plain.isEmpty());
+    plain = requireRecording(dir, QStringLiteral("plain"), smallRecipe(2, 160, 120));
 }
 
 QString tst_gpsextract::make(const QString &name, const QVector<QByteArray> &cueTexts,
                              const QString &container)
 {
-    RecordingSpec recipe;
-    recipe.width = 160;
-    recipe.height = 120;
+    RecordingSpec recipe = smallRecipe(qMax(2, int(cueTexts.size())), 160, 120);
     recipe.container = container;
-    recipe.seconds = qMax(2, int(cueTexts.size()));
     for (int i = 0; i < cueTexts.size(); ++i)
         recipe.subtitles.append({double(i), i + 0.9, QString::fromLatin1(cueTexts[i])});
     return makeRecording(dir, name, recipe);
@@ -323,55 +318,60 @@ void tst_gpsextract::noTrack()
 
 // Sizes and offsets of a box come from the file: none of them may make the walk
 // allocate more than the file holds, run past it or loop.
+void tst_gpsextract::hostileBoxSizes_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("payload"); // expected payload length, -1 for nothing found
+    const QByteArray ftyp = be32(16) + "ftypisom" + be32(0);
+    const QByteArray tail(100, 'x');
+    QTest::newRow("huge gps size reads what is left")
+        << QByteArray(ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " + tail) << 100;
+    QTest::newRow("a damaged size never reads more than 1 MiB")
+        << QByteArray(ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " +
+                      QByteArray(3 << 20, 'x'))
+        << (1 << 20);
+    QTest::newRow("gps size past the end")
+        << QByteArray(ftyp + be32(200) + "moov" + be32(60) + "gps " + tail.left(20)) << 20;
+    QTest::newRow("size field of 2^31 and more")
+        << QByteArray(ftyp + be32(0x80000000) + "moov" + be32(0xfffffff0) + "gps ") << -1;
+    QTest::newRow("gps box with an empty payload at the end")
+        << QByteArray(ftyp + be32(16) + "moov" + be32(9) + "gps ") << 0;
+    QTest::newRow("top-level sizes running past 2^31")
+        << QByteArray(be32(0x7ffffff8) + "free" + be32(0x7ffffff8) + "free") << -1;
+    QTest::newRow("to-the-end box")
+        << QByteArray(ftyp + be32(0) + "moov" + be32(16) + "gps " + tail) << -1;
+    QTest::newRow("empty box stepped over")
+        << QByteArray(ftyp + be32(8) + "free" + be32(24) + "moov" + be32(16) + "gps ") << 0;
+    QTest::newRow("size below 8 stops")
+        << QByteArray(ftyp + be32(7) + "free" + be32(24) + "moov" + be32(16) + "gps ") << -1;
+    QTest::newRow("header cut short") << QByteArray(ftyp + be32(24) + "mo") << -1;
+    QTest::newRow("inner walk past moov")
+        << QByteArray(ftyp + be32(24) + "moov" + be32(16) + "trak" + "12345678" + be32(12) +
+                      "gps " + "abcd")
+        << 4;
+    QTest::newRow("nothing") << QByteArray() << -1;
+}
+
 void tst_gpsextract::hostileBoxSizes()
 {
-    const QByteArray ftyp = be32(16) + "ftypisom" + be32(0);
+    QFETCH(QByteArray, data);
+    QFETCH(int, payload);
+    QFile file(home->path() + QStringLiteral("/hostile.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const std::optional<QByteArray> found = findBox(file, "moov", "gps ");
+    QCOMPARE(found.has_value(), payload >= 0);
+    if (!found)
+        return;
+    QCOMPARE(found->size(), payload);
+    OxTrack track;
+    QCOMPARE(loadTrackFromBox(file, track, *found), 0);
+}
 
-    struct Case
-    {
-        const char *name;
-        QByteArray data;
-        int payload; // expected payload length, -1 for nothing found
-    };
-    const QByteArray tail(100, 'x');
-    const Case cases[] = {
-        {"huge gps size reads what is left",
-         ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " + tail, 100},
-        {"a damaged size never reads more than 1 MiB",
-         ftyp + be32(0x7fffffff) + "moov" + be32(0x7ffffff0) + "gps " + QByteArray(3 << 20, 'x'),
-         1 << 20},
-        {"gps size past the end", ftyp + be32(200) + "moov" + be32(60) + "gps " + tail.left(20),
-         20},
-        {"size field of 2^31 and more",
-         ftyp + be32(0x80000000) + "moov" + be32(0xfffffff0) + "gps ", -1},
-        {"gps box with an empty payload at the end", ftyp + be32(16) + "moov" + be32(9) + "gps ",
-         0},
-        {"top-level sizes running past 2^31", be32(0x7ffffff8) + "free" + be32(0x7ffffff8) + "free",
-         -1},
-        {"to-the-end box", ftyp + be32(0) + "moov" + be32(16) + "gps " + tail, -1},
-        {"empty box stepped over", ftyp + be32(8) + "free" + be32(24) + "moov" + be32(16) + "gps ",
-         0},
-        {"size below 8 stops", ftyp + be32(7) + "free" + be32(24) + "moov" + be32(16) + "gps ", -1},
-        {"header cut short", ftyp + be32(24) + "mo", -1},
-        {"inner walk past moov",
-         ftyp + be32(24) + "moov" + be32(16) + "trak" + "12345678" + be32(12) + "gps " + "abcd", 4},
-        {"nothing", QByteArray(), -1},
-    };
-    for (const Case &c : cases) {
-        QFile file(home->path() + QStringLiteral("/hostile.bin"));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(c.data);
-        file.close();
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const std::optional<QByteArray> payload = findBox(file, "moov", "gps ");
-        QVERIFY2(payload.has_value() == (c.payload >= 0), c.name);
-        if (payload)
-            QVERIFY2(payload->size() == c.payload, c.name);
-        OxTrack track;
-        if (payload)
-            QCOMPARE(loadTrackFromBox(file, track, *payload), 0);
-    }
-
+void tst_gpsextract::hostileIndexEntries()
+{
     // Index entries against a device of a few bytes: offsets at, past and far
     // past its end, negative ones, and one pointing at a sentence that ends the
     // block without its final fields.

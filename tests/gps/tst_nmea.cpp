@@ -54,6 +54,12 @@ void tst_nmea::parse_data()
 
     QTest::newRow("rmc inside other text") << QByteArray("garbage before ").append(kRmc) << munich;
 
+    // Sentences from before NMEA 2.3 end at the magnetic variation, without the mode.
+    QTest::newRow("rmc without mode field")
+        << QByteArray("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A")
+        << munich;
+    QTest::newRow("rmc without mode field nor variation")
+        << QByteArray("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,*6A") << munich;
     QTest::newRow("no mode field but a following line")
         << QByteArray("$GPRMC,123519.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n"
                       "$GPGGA,1")
@@ -149,8 +155,8 @@ void tst_nmea::rejected_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("empty") << QByteArray("");
-    QTest::newRow("rmc without mode field")
-        << QByteArray("$GPRMC,123519.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A");
+    QTest::newRow("rmc cut before the magnetic variation's direction")
+        << QByteArray("$GPRMC,123519.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1");
     QTest::newRow("rmc tag alone") << QByteArray("$GPRMC");
     QTest::newRow("fix line void")
         << QByteArray("V,230394,123519,4807.038,N,01131.000,W,41.5,0.1,0.2,1.0;");

@@ -263,19 +263,50 @@ private slots:
         QCOMPARE(text(view, "timeLabel"), "00:20");
     }
 
+    // A far click jumps; a progress update that arrives while the button is still down
+    // must not move the slider back, or the release seeks to where playback already was.
+    void clickSeeksThere_data()
+    {
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("playing");
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<double>("progressWhileHeld"); // negative: none
+        QTest::newRow("middle") << 99.0 << 0.0 << 0.5 << -1.0;
+        QTest::newRow("far, progress while held") << 60.0 << 10.2 << 0.8 << 11.0;
+        QTest::newRow("back, progress while held") << 60.0 << 50.0 << 0.1 << 51.0;
+        QTest::newRow("far, two progress updates") << 600.0 << 0.0 << 0.6 << 1.0;
+    }
     void clickSeeksThere()
     {
+        QFETCH(double, duration);
+        QFETCH(double, playing);
+        QFETCH(double, fraction);
+        QFETCH(double, progressWhileHeld);
         VideoInfoView view;
         view.resize(1000, 200); // slider 700 pixels wide
         view.show();
-        view.updatePosition(0, 99);
+        view.updatePosition(playing, duration);
         QSignalSpy seeks(&view, &VideoInfoView::videoTimeChanged);
         OxSlider *s = slider(view);
-        mouse(s, QEvent::MouseButtonPress, QPoint(350, 15), Qt::LeftButton);
-        mouse(s, QEvent::MouseButtonRelease, QPoint(350, 15), Qt::NoButton);
-        QCOMPARE(s->value(), 49);
+        const QPoint at(int(s->width() * fraction), s->height() / 2);
+        mouse(s, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        const int clicked = s->value();
+        if (progressWhileHeld >= 0) {
+            view.updatePosition(progressWhileHeld, duration);
+            view.updatePosition(progressWhileHeld + 1, duration);
+            QCOMPARE(s->value(), clicked);
+        }
+        mouse(s, QEvent::MouseButtonRelease, at, Qt::NoButton);
+        QCOMPARE(s->value(), clicked);
         QCOMPARE(seeks.count(), 1);
-        QCOMPARE(seeks.at(0).at(0).toDouble(), 49.0);
+        // Where the user clicked, to within one step of the slider.
+        const double target = seeks.at(0).at(0).toDouble();
+        QVERIFY2(qAbs(target - fraction * duration) <= duration / s->maximum(),
+                 qPrintable(QString::number(target)));
+
+        // Released: playback moves the slider again.
+        view.updatePosition(0, duration);
+        QCOMPARE(s->value(), 0);
     }
 
     void resetShowsZeros()

@@ -6,6 +6,7 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <QString>
 #include <QVector>
 
 extern "C" {
@@ -102,4 +103,20 @@ private:
     RecordingSink *sink;
     QMutex mutex;
     QVector<Report> reports;
+};
+
+// A player wired to a recording sink and a report log, as the engine tests use it. The
+// player is declared last, so it stops before the sink and the log go.
+struct PlayerRig
+{
+    RecordingSink sink;
+    ReportLog log{&sink};
+    OxFFPlayer player;
+
+    PlayerRig()
+    {
+        player.setVideoView(&sink);
+        log.attach(player);
+    }
+    int open(const QString &path) { return player.open(path.toUtf8().constData()); }
 };

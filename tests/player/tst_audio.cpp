@@ -60,7 +60,7 @@ QList<OxAudioData *> drain(OxAudioResampler &resampler)
 
 } // namespace
 
-class TestAudio : public QObject
+class tst_audio : public QObject
 {
     Q_OBJECT
 
@@ -87,7 +87,7 @@ private slots:
     void writeGivesUpWhenAsked();
 };
 
-void TestAudio::sampleFormatTable_data()
+void tst_audio::sampleFormatTable_data()
 {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("size");
@@ -108,7 +108,7 @@ void TestAudio::sampleFormatTable_data()
     QTest::newRow("none") << int(AV_SAMPLE_FMT_NONE) << -1 << int(QAudioFormat::Unknown);
 }
 
-void TestAudio::sampleFormatTable()
+void tst_audio::sampleFormatTable()
 {
     QFETCH(int, format);
     QFETCH(int, size);
@@ -122,7 +122,7 @@ void TestAudio::sampleFormatTable()
     QCOMPARE(f.byteOrder(), QAudioFormat::LittleEndian);
 }
 
-void TestAudio::deviceFormatTable_data()
+void tst_audio::deviceFormatTable_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("size");
@@ -139,7 +139,7 @@ void TestAudio::deviceFormatTable_data()
     QTest::newRow("unknown -1") << int(QAudioFormat::Unknown) << -1 << int(AV_SAMPLE_FMT_DBL);
 }
 
-void TestAudio::deviceFormatTable()
+void tst_audio::deviceFormatTable()
 {
     QFETCH(int, type);
     QFETCH(int, size);
@@ -147,7 +147,7 @@ void TestAudio::deviceFormatTable()
     QCOMPARE(int(OxAudioOutput::outputFormatFor(QAudioFormat::SampleType(type), size)), format);
 }
 
-void TestAudio::chunksFromConversion_data()
+void tst_audio::chunksFromConversion_data()
 {
     QTest::addColumn<int>("inFormat");
     QTest::addColumn<int>("inChannels");
@@ -165,7 +165,7 @@ void TestAudio::chunksFromConversion_data()
         << int(AV_SAMPLE_FMT_S16) << 2 << 48000 << 2 << false << 4096 << 1234.0 << 1234;
 }
 
-void TestAudio::chunksFromConversion()
+void tst_audio::chunksFromConversion()
 {
     QFETCH(int, inFormat);
     QFETCH(int, inChannels);
@@ -210,7 +210,7 @@ void TestAudio::chunksFromConversion()
     qDeleteAll(chunks);
 }
 
-void TestAudio::unknownLayoutCountsAsFrontLeft()
+void tst_audio::unknownLayoutCountsAsFrontLeft()
 {
     OxAudioResampler resampler(48000, 0, 1, AV_SAMPLE_FMT_FLTP, 48000, AV_CH_FRONT_CENTER, 1,
                                AV_SAMPLE_FMT_S16);
@@ -228,7 +228,7 @@ void TestAudio::unknownLayoutCountsAsFrontLeft()
 
 // A damaged stream can deliver a frame with fewer channels or another format than it
 // declared: reading it as declared would read planes that are not there.
-void TestAudio::framesUnlikeTheStreamAreDropped()
+void tst_audio::framesUnlikeTheStreamAreDropped()
 {
     for (int outFormat : {int(AV_SAMPLE_FMT_S16), int(AV_SAMPLE_FMT_FLTP)}) {
         OxAudioResampler resampler(48000, AV_CH_LAYOUT_STEREO, 2, AV_SAMPLE_FMT_FLTP, 48000,
@@ -244,7 +244,7 @@ void TestAudio::framesUnlikeTheStreamAreDropped()
     }
 }
 
-void TestAudio::resetDropsThePartialChunk()
+void tst_audio::resetDropsThePartialChunk()
 {
     // Both with and without a converter in the way.
     for (int inFormat : {int(AV_SAMPLE_FMT_S16), int(AV_SAMPLE_FMT_FLTP)}) {
@@ -270,7 +270,7 @@ void TestAudio::resetDropsThePartialChunk()
     }
 }
 
-void TestAudio::pushModeOutputOnTheNullSink()
+void tst_audio::pushModeOutputOnTheNullSink()
 {
     if (QAudioDeviceInfo::defaultOutputDevice().isNull())
         QSKIP("no sound device here (the test services start a null sink)");
@@ -295,7 +295,7 @@ void TestAudio::pushModeOutputOnTheNullSink()
     QCOMPARE(output.write(reinterpret_cast<const uint8_t *>(silence.constData()), 4), -1);
 }
 
-void TestAudio::writeGivesUpWhenAsked()
+void tst_audio::writeGivesUpWhenAsked()
 {
     if (QAudioDeviceInfo::defaultOutputDevice().isNull())
         QSKIP("no sound device here (the test services start a null sink)");
@@ -320,5 +320,5 @@ void TestAudio::writeGivesUpWhenAsked()
     output.stop();
 }
 
-QTEST_GUILESS_MAIN(TestAudio)
+QTEST_GUILESS_MAIN(tst_audio)
 #include "tst_audio.moc"

@@ -36,21 +36,13 @@ bool isJpeg(const QByteArray &data)
 
 } // namespace
 
-class tst_Jpeg : public QObject
+class tst_jpeg : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<TestHome> home;
     QString dir;
-
-    QString clip(const QString &name, const RecordingSpec &recipe)
-    {
-        const QString path = makeRecording(dir, name, recipe);
-        if (path.isEmpty())
-            qFatal("could not make the test recording %s", qPrintable(name));
-        return path;
-    }
 
 private slots:
     void initTestCase()
@@ -226,8 +218,8 @@ private slots:
         QFETCH(RecordingSpec, recipe);
         QFETCH(double, fps);
         QFETCH(double, duration);
-        const QString path =
-            clip(QString("probe%1").arg(qHash(QByteArray(QTest::currentDataTag()))), recipe);
+        const QString path = requireRecording(
+            dir, QString("probe%1").arg(qHash(QByteArray(QTest::currentDataTag()))), recipe);
         ProbeResult result;
         result.thumb =
             dir + QStringLiteral("/thumb%1.jpg").arg(qHash(QByteArray(QTest::currentDataTag())));
@@ -260,7 +252,7 @@ private slots:
         sound.videoCodec.clear();
         sound.audioCodec = "pcm_s16le";
         sound.seconds = 1.5;
-        const QString path = clip("soundonly", sound);
+        const QString path = requireRecording(dir, "soundonly", sound);
         ProbeResult result;
         result.fps = 99;
         result.width = 99;
@@ -275,10 +267,10 @@ private slots:
 
     void probeStopsAndFails()
     {
-        const QString path = clip("stopped", RecordingSpec());
+        const QString path = requireRecording(dir, "stopped", RecordingSpec());
         ProbeResult result;
         result.thumb = dir + "/stopped.jpg";
-        const bool stop = true;
+        const std::atomic<bool> stop{true};
         QVERIFY(probeVideo(path.toUtf8().constData(), result, &stop) >= 0);
         QCOMPARE(result.width, 320);
         QVERIFY(qAbs(result.duration - 2.0) < 0.03);
@@ -304,7 +296,7 @@ private slots:
         const QString tool = QStringLiteral(DASHCAM_RUNTIME_DIR "/dashcam-probe");
         if (!QFile::exists(tool))
             QSKIP("dashcam-probe is not built");
-        const QString path = clip("tool", RecordingSpec());
+        const QString path = requireRecording(dir, "tool", RecordingSpec());
         const QString thumb = dir + "/tool.jpg";
         QProcess process;
         process.start(tool, {path, thumb});
@@ -323,5 +315,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Jpeg)
+QTEST_GUILESS_MAIN(tst_jpeg)
 #include "tst_jpeg.moc"

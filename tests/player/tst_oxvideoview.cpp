@@ -91,7 +91,7 @@ struct GlObjects
 
 } // namespace
 
-class TestOxVideoView : public QObject
+class tst_oxvideoview : public QObject
 {
     Q_OBJECT
 
@@ -114,12 +114,12 @@ private:
     std::unique_ptr<TestHome> home;
 };
 
-void TestOxVideoView::initTestCase()
+void tst_oxvideoview::initTestCase()
 {
     home = std::make_unique<TestHome>();
 }
 
-std::unique_ptr<OxVideoView> TestOxVideoView::shownView(int w, int h)
+std::unique_ptr<OxVideoView> tst_oxvideoview::shownView(int w, int h)
 {
     auto view = std::make_unique<OxVideoView>();
     view->resize(w, h);
@@ -129,7 +129,7 @@ std::unique_ptr<OxVideoView> TestOxVideoView::shownView(int w, int h)
     return view;
 }
 
-void TestOxVideoView::colours_data()
+void tst_oxvideoview::colours_data()
 {
     QTest::addColumn<int>("Y");
     QTest::addColumn<int>("U");
@@ -147,7 +147,7 @@ void TestOxVideoView::colours_data()
     QTest::newRow("pink") << 200 << 128 << 200 << 255 << 174 << 234;
 }
 
-void TestOxVideoView::colours()
+void tst_oxvideoview::colours()
 {
     QFETCH(int, Y);
     QFETCH(int, U);
@@ -169,7 +169,7 @@ void TestOxVideoView::colours()
 
 // Row 0 of a plane is the top of the picture, column 0 its left; the chroma planes line
 // up with the luma plane.
-void TestOxVideoView::orientation()
+void tst_oxvideoview::orientation()
 {
     auto view = shownView(200, 200);
     QVERIFY(view);
@@ -190,7 +190,7 @@ void TestOxVideoView::orientation()
     QVERIFY(qGreen(bottomRight) < 90);
 }
 
-void TestOxVideoView::bars_data()
+void tst_oxvideoview::bars_data()
 {
     QTest::addColumn<QSize>("picture");
     QTest::addColumn<QSize>("widget");
@@ -208,7 +208,7 @@ void TestOxVideoView::bars_data()
                                   << QRect(QPoint(210, 0), QPoint(389, 319));
 }
 
-void TestOxVideoView::bars()
+void tst_oxvideoview::bars()
 {
     QFETCH(QSize, picture);
     QFETCH(QSize, widget);
@@ -233,7 +233,7 @@ void TestOxVideoView::bars()
 
 // Rows of 99 (luma) and 49 (chroma) bytes: read with a 4-byte row alignment every row
 // would start a little further off, and the edge between the halves would slant.
-void TestOxVideoView::oddWidth()
+void tst_oxvideoview::oddWidth()
 {
     auto view = shownView(198, 120);
     QVERIFY(view);
@@ -255,7 +255,7 @@ void TestOxVideoView::oddWidth()
     }
 }
 
-void TestOxVideoView::noPicture()
+void tst_oxvideoview::noPicture()
 {
     auto view = shownView(160, 120);
     QVERIFY(view);
@@ -280,7 +280,7 @@ void TestOxVideoView::noPicture()
 
 // The video thread hands pictures over; the repaint they ask for happens on the GUI
 // thread through the queued signal.
-void TestOxVideoView::frameFromAnotherThread()
+void tst_oxvideoview::frameFromAnotherThread()
 {
     auto view = shownView(160, 120);
     QVERIFY(view);
@@ -295,7 +295,7 @@ void TestOxVideoView::frameFromAnotherThread()
     QVERIFY(near(view->grabFramebuffer().pixel(80, 60), 255, 18, 19));
 }
 
-void TestOxVideoView::screenshot()
+void tst_oxvideoview::screenshot()
 {
     auto view = shownView(160, 120);
     QVERIFY(view);
@@ -318,7 +318,7 @@ void TestOxVideoView::screenshot()
 
 // Pictures keep coming from a worker while the GUI thread paints and saves: nothing is
 // freed under a paint or an encode (run under the sanitizers).
-void TestOxVideoView::concurrentFramesAndPaints()
+void tst_oxvideoview::concurrentFramesAndPaints()
 {
     auto view = shownView(160, 120);
     QVERIFY(view);
@@ -345,7 +345,7 @@ void TestOxVideoView::concurrentFramesAndPaints()
                  qRound((16 + 299 % 200) * 1.164), qRound((16 + 299 % 200) * 1.164), 4));
 }
 
-void TestOxVideoView::releasesGlObjects()
+void tst_oxvideoview::releasesGlObjects()
 {
     QOpenGLContext *shared = QOpenGLContext::globalShareContext();
     QVERIFY(shared);
@@ -405,7 +405,7 @@ int main(int argc, char *argv[])
     // can still be looked up.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    TestOxVideoView test;
+    tst_oxvideoview test;
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -11,7 +11,7 @@
 #include <memory>
 
 // Run with PULSE_SERVER pointing nowhere: no sound server, so Qt finds no device.
-class TestPlayerNoSound : public QObject
+class tst_playernosound : public QObject
 {
     Q_OBJECT
 
@@ -33,18 +33,11 @@ private slots:
 
     void playsSilentlyAtThePictureRate()
     {
-        RecordingSpec recipe;
-        recipe.width = 64;
-        recipe.height = 48;
-        recipe.seconds = 2;
-        const QString path = makeRecording(home->path(), QStringLiteral("silent"), recipe);
-        QVERIFY(!path.isEmpty());
-        RecordingSink sink;
-        ReportLog log(&sink);
-        OxFFPlayer player;
-        player.setVideoView(&sink);
-        log.attach(player);
-        QCOMPARE(player.open(path.toUtf8().constData()), 0);
+        const QString path =
+            requireRecording(home->path(), QStringLiteral("silent"), smallRecipe(2));
+        PlayerRig rig;
+        auto &[sink, log, player] = rig;
+        QCOMPARE(rig.open(path), 0);
         QVERIFY(!player.hasAudioOutput());
         QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
         QCOMPARE(log.endType(), int(OxFFPlayer::ReportEnd));
@@ -58,5 +51,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPlayerNoSound)
+QTEST_GUILESS_MAIN(tst_playernosound)
 #include "tst_playernosound.moc"

@@ -41,7 +41,7 @@ const uint8_t kPadding = 0xEE; // never produced by pattern()
 
 } // namespace
 
-class tst_Queue : public QObject
+class tst_queue : public QObject
 {
     Q_OBJECT
 
@@ -267,5 +267,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Queue)
+QTEST_GUILESS_MAIN(tst_queue)
 #include "tst_queue.moc"

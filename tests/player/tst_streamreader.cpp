@@ -10,55 +10,27 @@
 
 namespace {
 
-// Decodes video packets from the reader's current position until a picture comes out;
-// returns its flat luma (centre pixel) and pts, or -1.
+// The flat luma (centre pixel) and pts of the next picture from the reader's current
+// position, or -1.
 int nextPictureLuma(StreamReader &reader, int64_t *pts = nullptr)
 {
-    AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
-    AVCodecContext *decoder = reader.videoContext();
-    bool draining = false;
-    for (int guard = 0; guard < 1000; ++guard) {
-        if (!draining) {
-            if (reader.readFrame(packet.get()) < 0) {
-                avcodec_send_packet(decoder, nullptr);
-                draining = true;
-            } else if (reader.isVideoPacket(packet.get())) {
-                avcodec_send_packet(decoder, packet.get());
-                av_packet_unref(packet.get());
-            } else {
-                av_packet_unref(packet.get());
-                continue;
-            }
-        }
-        if (avcodec_receive_frame(decoder, frame.get()) >= 0) {
-            if (pts)
-                *pts = frame->pts;
-            return frame->data[0][(frame->height / 2) * frame->linesize[0] + frame->width / 2];
-        }
-        if (draining)
-            return -1;
-    }
-    return -1;
+    if (reader.decodeNextPicture(frame.get()) < 0)
+        return -1;
+    if (pts)
+        *pts = frame->pts;
+    return frame->data[0][(frame->height / 2) * frame->linesize[0] + frame->width / 2];
 }
 
 } // namespace
 
-class tst_StreamReader : public QObject
+class tst_streamreader : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<TestHome> home;
     QString dir;
-
-    QString clip(const QString &name, const RecordingSpec &recipe)
-    {
-        const QString path = makeRecording(dir, name, recipe);
-        if (path.isEmpty())
-            qFatal("could not make the test recording %s", qPrintable(name));
-        return path;
-    }
 
 private slots:
     void initTestCase()
@@ -133,8 +105,8 @@ private slots:
         QFETCH(bool, audio);
         QFETCH(bool, subtitle);
         QFETCH(double, duration);
-        const QString path =
-            clip(QString("select%1").arg(QTest::currentDataTag()).remove(' '), recipe);
+        const QString path = requireRecording(
+            dir, QString("select%1").arg(QTest::currentDataTag()).remove(' '), recipe);
 
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
@@ -204,7 +176,8 @@ private slots:
         recipe.startTime = startTime;
         recipe.bFrames = bFrames;
         recipe.seconds = 2;
-        const QString path = clip(
+        const QString path = requireRecording(
+            dir,
             QString("start%1").arg(QTest::currentDataTag()).remove(QRegularExpression("[^a-z0-9]")),
             recipe);
         StreamReader reader;
@@ -255,7 +228,7 @@ private slots:
         RecordingSpec recipe;
         recipe.startTime = 1.0;
         recipe.seconds = 1;
-        const QString path = clip("normalise", recipe);
+        const QString path = requireRecording(dir, "normalise", recipe);
         StreamReader reader;
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
         AVStream *video = reader.videoStream();
@@ -299,7 +272,7 @@ private slots:
         recipe.seconds = 3;
         recipe.gop = 25;
         recipe.startTime = 0.5;
-        const QString path = clip("seek", recipe);
+        const QString path = requireRecording(dir, "seek", recipe);
         StreamReader reader;
         QCOMPARE(reader.seek(0, 0), -1); // nothing open
         QVERIFY(reader.open(path.toUtf8().constData()) >= 0);
@@ -341,7 +314,8 @@ private slots:
         else if (kind == "garbage")
             QVERIFY(!makeGarbage(path, 64 * 1024).isEmpty());
         else if (kind == "truncated")
-            QVERIFY(!makeTruncated(clip("whole", RecordingSpec()), path).isEmpty());
+            QVERIFY(
+                !makeTruncated(requireRecording(dir, "whole", RecordingSpec()), path).isEmpty());
 
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^avformat_open_input\\(" +
                                                             QRegularExpression::escape(path) +
@@ -366,10 +340,10 @@ private slots:
         small.seconds = 0.5;
         small.width = 64;
         small.height = 48;
-        const QString a = clip("reopen-a", small);
+        const QString a = requireRecording(dir, "reopen-a", small);
         small.audioCodec.clear();
         small.width = 96;
-        const QString b = clip("reopen-b", small);
+        const QString b = requireRecording(dir, "reopen-b", small);
 
         auto reader = std::make_unique<StreamReader>();
         QVERIFY(reader->open(a.toUtf8().constData()) >= 0);
@@ -384,5 +358,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_StreamReader)
+QTEST_GUILESS_MAIN(tst_streamreader)
 #include "tst_streamreader.moc"
