@@ -34,6 +34,24 @@ QString OxFileUtils::cacheDir()
     return folderIn(QStandardPaths::TempLocation, QStringLiteral("%1/cache"));
 }
 
+QString OxFileUtils::thumbnailLocation()
+{
+    return QStringLiteral("%1/thumbnails")
+        .arg(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+}
+
+QString OxFileUtils::thumbnailDir()
+{
+    const QString path = thumbnailLocation();
+    if (!QFileInfo(path).isDir())
+        QDir().mkpath(path);
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+    if (QFile::permissions(path) != ownerOnly)
+        QFile::setPermissions(path, ownerOnly);
+    return path;
+}
+
 QString OxFileUtils::configureDir()
 {
     return folderIn(QStandardPaths::AppLocalDataLocation, QStringLiteral("%1/configure"));

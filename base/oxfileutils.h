@@ -17,6 +17,13 @@ public:
     QString playlistDir();  // playlist files, under the data location
     QString captureDir();   // screenshots
 
+    // Thumbnails of the playlist rows, in the user's own cache location
+    // (~/.cache/<program>/thumbnails), created readable by the owner only: a folder
+    // shared by every account would let one user block or redirect another's writes.
+    QString thumbnailDir();
+    // The same path, without creating anything.
+    static QString thumbnailLocation();
+
     // Deletes a file, or a folder with everything below it (hidden entries too).
     // Symbolic links are removed as links: nothing outside the tree is touched.
     static void deleteRecursively(const QString &path);
