@@ -1,5 +1,6 @@
 # The two set-up commands of the README:
-#   make run    install what is missing, build, start the player
+#   make run    install what is missing, build, make a sample drive once, start the
+#               player playing it (RUN_ARGS replaces what it is given)
 #   make test   install what is missing, build, run every test headless, then fuzz the
 #               parsers of outside data for FUZZ_SECONDS each
 # and, for developers:
@@ -11,6 +12,8 @@ JOBS ?= $(shell nproc)
 # Each libFuzzer target of the outside-data parsers runs this long in `make test`.
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
+SAMPLE_DIR := $(BUILD_DIR)/sample-drive
+RUN_ARGS ?= $(SAMPLE_DIR)
 
 # Qt WebEngine refuses to start as root unless its sandbox is off.
 ifeq ($(shell id -u),0)
@@ -30,7 +33,8 @@ build: deps
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	$(BUILD_DIR)/bin/dashcam-player
+	./scripts/make-sample-drive $(SAMPLE_DIR)
+	$(BUILD_DIR)/bin/dashcam-player $(RUN_ARGS)
 
 test: build
 	cd $(BUILD_DIR) && ../scripts/with-test-services $(XVFB) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)

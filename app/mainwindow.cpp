@@ -8,6 +8,9 @@
 #include "oxffplayer.h"
 #include "oxfileutils.h"
 #include "oxmapwidget.h"
+#include "oxsettingdialog.h"
+#include "oxvideoinfo.h"
+#include "oxvideolistwidget.h"
 #include "oxvideoview.h"
 #include "videoinfoview.h"
 
@@ -19,6 +22,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
@@ -50,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     videoView = new JtVideoView(this);
     infoView = new VideoInfoView(this);
     mapWidget = new OxMapWidget(this);
+    videoListWidget = new OxVideoListWidget(this);
 
     _openButton = new QPushButton(this);
     _playButton = new QPushButton(this);
@@ -66,6 +71,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(_screenshotButton, &QPushButton::clicked, this, &MainWindow::_onClickScreenshotButton);
     connect(_fullscreenButton, &QPushButton::clicked, this, &MainWindow::_onClickFullscreenButton);
     connect(_exitButton, &QPushButton::clicked, this, &MainWindow::_onClickExitButton);
+    connect(_settingsButton, &QPushButton::clicked, this, &MainWindow::_onClickSettingsButton);
     _playButton->setEnabled(false);
     connect(videoView, &JtVideoView::onDoubleClicked, this, &MainWindow::_onDoubleClickVideoView);
     {
@@ -77,6 +83,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     // Key events of the whole application reach this window's key handling (see
     // eventFilter), without grabbing the desktop's keyboard.
     qApp->installEventFilter(this);
+    // Drops anywhere in the window, the web views of the map included, reach dropEvent
+    // (see eventFilter).
+    setAcceptDrops(true);
 
     setMinimumSize(1280, 720);
     resize(minimumSize());
@@ -86,6 +95,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     player->setCallback(this, playerCallback);
     connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerReport);
     connect(infoView, &VideoInfoView::videoTimeChanged, this, &MainWindow::_onVideoTimeChanged);
+    connect(videoListWidget, &OxVideoListWidget::onDoubleClickVideoInfo, this,
+            &MainWindow::_onDoubleClickVideoInfo);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -154,6 +165,8 @@ void MainWindow::showStoppedState()
 
 void MainWindow::retranslateUi()
 {
+    if (videoListWidget)
+        videoListWidget->retranslate();
     if (infoView)
         infoView->retranslate();
     _openButton->setText(languageText(QStringLiteral("open_file")));
@@ -251,8 +264,15 @@ void MainWindow::_onClickOpenButton(bool)
     }
     if (dialog->exec() == QDialog::Accepted) {
         const QStringList files = dialog->selectedFiles();
-        if (!files.isEmpty())
-            openVideo(files.first());
+        if (!files.isEmpty()) {
+            // Every recording of the chosen file's folder joins the playlist.
+            const QString path = files.first();
+            const int slash =
+                std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+            videoListWidget->addVideoDir(slash < 0 ? path : path.left(slash), true);
+            videoListWidget->selectVideo(path);
+            openVideo(path);
+        }
     } else {
         dialog->close();
     }
@@ -322,6 +342,17 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
     stopPlayback();
     showStoppedState();
     lastSecond = -1;
+    // A recording played to its end: the next playlist entry plays, so a drive recorded
+    // as one-minute clips plays through. The list does not wrap around, and a read
+    // error does not move on.
+    if (type != OxFFPlayer::ReportEnd)
+        return;
+    OxVideoInfo *next = nullptr;
+    if (videoListWidget->nextVideoInfo(currentPath, &next) && next->filesExist()) {
+        const QString path = next->videos.first().path;
+        videoListWidget->selectVideo(path);
+        openVideo(path);
+    }
 }
 
 void MainWindow::_onVideoTimeChanged(double time)
@@ -339,6 +370,112 @@ void MainWindow::_onDoubleClickVideoView(int, double, double)
 {
     qDebug("_onDoubleClickVideoView");
     toggleFullScreen();
+}
+
+void MainWindow::_onDoubleClickVideoInfo(OxVideoInfo &videoInfo)
+{
+    if (!videoInfo.videos.isEmpty())
+        openVideo(videoInfo.videos.first().path);
+}
+
+void MainWindow::_onClickSettingsButton(bool)
+{
+    // Changes take effect while the dialog is open, through the delegate operations.
+    OxSettingDialog dialog;
+    dialog.setDelegate(this);
+    dialog.exec();
+}
+
+void MainWindow::onMapChanged(int map)
+{
+    mapWidget->setMapType(map);
+    openVideo(currentPath);
+}
+
+void MainWindow::onLanguageChanged(const QString &language)
+{
+    loadLanguage(language);
+    retranslateUi();
+}
+
+void MainWindow::onSpeedUnitChanged(int)
+{
+    infoView->updateSpeedUnit(); // the panel reads the unit from the configuration
+}
+
+void MainWindow::onGPSCorrectionChanged(int correction)
+{
+    mapWidget->setGPSCorrection(correction);
+    openVideo(currentPath);
+}
+
+namespace {
+
+bool isRecording(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("mp4") || suffix == QLatin1String("mov") ||
+           suffix == QLatin1String("avi");
+}
+
+} // namespace
+
+void MainWindow::openPaths(const QStringList &paths)
+{
+    QString first;     // the first recording given, or the first of the first folder
+    QString firstFile; // the first file given, recording or not
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            const QString folder = info.absoluteFilePath();
+            videoListWidget->addVideoDir(folder, true);
+            if (first.isEmpty()) {
+                const QStringList recordings = OxVideoListWidget::recordingsIn(folder);
+                if (!recordings.isEmpty())
+                    first = recordings.first();
+            }
+        } else {
+            videoListWidget->addVideoFile(path, true);
+            if (firstFile.isEmpty())
+                firstFile = path;
+            if (first.isEmpty() && isRecording(path))
+                first = path;
+        }
+    }
+    // A file that is no recording is tried all the same when nothing else was given:
+    // its open fails and the window shows the stopped state.
+    if (first.isEmpty())
+        first = firstFile;
+    if (first.isEmpty())
+        return;
+    videoListWidget->selectVideo(first);
+    openVideo(first);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+// Local files and folders join the playlist and the first recording among them plays.
+// Web links are ignored: no entry, and what plays goes on.
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+    if (!paths.isEmpty())
+        openPaths(paths);
 }
 
 void MainWindow::_onClickFullscreenButton(bool)
@@ -388,9 +525,22 @@ void MainWindow::changeEvent(QEvent *event)
 // screen from anywhere. Every other key, press and release alike, goes to the focused
 // widget as usual (the map page needs both). A modal dialog (file or settings dialog)
 // keeps its own keys, and other top-level windows are left alone.
+//
+// Drags and drops over any child come here too: the map's web views would otherwise
+// take a dropped file and load it in place of the map page.
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) {
+        if (!watched->isWidgetType() || watched == this ||
+            static_cast<QWidget *>(watched)->window() != this)
+            return false;
+        if (type == QEvent::Drop)
+            dropEvent(static_cast<QDropEvent *>(event));
+        else
+            dragMoveEvent(static_cast<QDragMoveEvent *>(event));
+        return true;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
         return false;
     if (!watched->isWidgetType() || QApplication::activeModalWidget())

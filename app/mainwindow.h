@@ -1,17 +1,22 @@
 #pragma once
 
+#include "oxsettingdelegate.h"
+
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
 class JtVideoView;
 class OxFFPlayer;
 class OxMapWidget;
+class OxVideoInfo;
+class OxVideoListWidget;
 class QPushButton;
 class VideoInfoView;
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public OxSettingDelegate
 {
     Q_OBJECT
 public:
@@ -26,10 +31,14 @@ public:
 
     // Stops whatever plays and plays the recording at path (shown stopped when it fails).
     void openVideo(const QString &path);
+    // Adds recordings and folders (every recording in them) to the playlist and plays
+    // the first recording among them, in the order given: the command line and drops.
+    void openPaths(const QStringList &paths);
 
     JtVideoView *videoArea() const { return videoView; }
     VideoInfoView *tripPanel() const { return infoView; }
     OxMapWidget *map() const { return mapWidget; }
+    OxVideoListWidget *playlist() const { return videoListWidget; }
     OxFFPlayer *engine() const { return player; }
     QString currentVideoPath() const { return currentPath; }
 
@@ -63,12 +72,24 @@ public slots:
     void _onPlayerPlaying(int type, double current, double duration);
     void _onVideoTimeChanged(double time);
     void _onDoubleClickVideoView(int button, double x, double y);
+    void _onClickSettingsButton(bool clicked);
+    void _onDoubleClickVideoInfo(OxVideoInfo &videoInfo);
+
+public:
+    // Setting changes, called by the settings dialog after it stored the new value.
+    void onMapChanged(int map) override;
+    void onLanguageChanged(const QString &language) override;
+    void onSpeedUnitChanged(int unit) override;
+    void onGPSCorrectionChanged(int correction) override;
 
 protected:
     void keyReleaseEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void toggleFullScreen();
@@ -81,7 +102,7 @@ private:
     JtVideoView *videoView = nullptr;
     VideoInfoView *infoView = nullptr;
     OxMapWidget *mapWidget = nullptr;
-    QWidget *videoListWidget = nullptr;
+    OxVideoListWidget *videoListWidget = nullptr;
 
     QPushButton *_openButton = nullptr;
     QPushButton *_playButton = nullptr;

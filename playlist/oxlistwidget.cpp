@@ -18,6 +18,7 @@ OxListWidget::~OxListWidget()
             loadThread->requestStop();
             loadThread->waitFinished();
         }
+        loadThread->wait(); // joins the OS thread, after which all it did is visible here
         delete loadThread;
         loadThread = nullptr;
     }

@@ -98,5 +98,4 @@ void OxVideoInfoLoadThread::run()
             emit videoInfoLoaded(job.rowId, job.info);
     }
     qDebug("OxVideoInfoLoadThread %p ended", static_cast<void *>(this));
-    finishRun();
 }

@@ -94,20 +94,31 @@ void OxVideoListWidget::loadPlaylist()
     }
 }
 
-void OxVideoListWidget::addVideoDir(const QString &dir, bool save)
+QStringList OxVideoListWidget::recordingsIn(const QString &dir)
 {
+    QStringList recordings;
     if (!QFileInfo(dir).isDir())
-        return;
+        return recordings;
     const QDir folder(dir);
-    const RowBatch batch(listWidget);
     for (const QString &name : filesOf(dir)) {
         for (const char *extension : {".mp4", ".MP4", ".avi", ".AVI", ".mov", ".MOV"}) {
             if (name.endsWith(QLatin1String(extension))) {
-                addVideoFile(folder.absoluteFilePath(name), save);
+                recordings.append(folder.absoluteFilePath(name));
                 break;
             }
         }
     }
+    return recordings;
+}
+
+void OxVideoListWidget::addVideoDir(const QString &dir, bool save)
+{
+    const QStringList recordings = recordingsIn(dir);
+    if (recordings.isEmpty())
+        return;
+    const RowBatch batch(listWidget);
+    for (const QString &path : recordings)
+        addVideoFile(path, save);
 }
 
 void OxVideoListWidget::addVideoFile(const QString &path, bool save)
@@ -137,6 +148,8 @@ void OxVideoListWidget::addEntry(const OxVideoInfo &info, bool save, const QStri
     if (listWidget->containsVideoInfo(info))
         return;
     OxVideoItemWidget *row = listWidget->addVideoItem(info);
+    qDebug("playlist row: %s",
+           qUtf8Printable(info.videos.isEmpty() ? info.name : info.videos.first().path));
     QString file = playlistFile;
     if (save && file.isEmpty()) {
         const QString candidate =

@@ -28,6 +28,8 @@ public:
     // Adds the folder's .mp4/.avi/.mov recordings (not those of sub-folders), in natural
     // name order.
     void addVideoDir(const QString &dir, bool save);
+    // The recordings addVideoDir takes from a folder, as absolute paths in that order.
+    static QStringList recordingsIn(const QString &dir);
     void addVideoFile(const QString &path, bool save);
     // Adds the local files the URLs name (dropped files).
     void addVideoUrls(const QList<QUrl> &urls, bool save);
