@@ -158,7 +158,10 @@ std::optional<qint64> GpsRecording::creationTime()
 const QVector<GpsSource *> &gpsSources()
 {
     // The first two give today's tracks; the others only run when both give nothing.
-    static const QVector<GpsSource *> sources = {subtitleSource(), boxTextSource()};
+    static const QVector<GpsSource *> sources = {
+        subtitleSource(), boxTextSource(),     indexedBlockSource(), scannedBlockSource(),
+        nmeaBoxSource(),  topLevelBoxSource(), klvTrackSource(),     cammTrackSource(),
+    };
     return sources;
 }
 

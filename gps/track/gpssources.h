@@ -5,3 +5,9 @@
 
 GpsSource *subtitleSource();
 GpsSource *boxTextSource();
+GpsSource *indexedBlockSource();
+GpsSource *scannedBlockSource();
+GpsSource *nmeaBoxSource();
+GpsSource *topLevelBoxSource();
+GpsSource *klvTrackSource();
+GpsSource *cammTrackSource();
