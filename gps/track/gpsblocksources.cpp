@@ -25,7 +25,7 @@ struct BlockRef
 
 // The entries of the index that pass its checks: inside the file, a block whose
 // size field repeats the entry's size, the "freeGPS " tag, at least 82 bytes.
-QVector<BlockRef> indexedBlocks(GpsRecording &recording)
+QVector<BlockRef> indexedBlocks(GpsRecording &recording, int *rejected = nullptr)
 {
     QVector<BlockRef> blocks;
     const std::optional<GpsBox> index = recording.moovChild("gps ");
@@ -40,15 +40,17 @@ QVector<BlockRef> indexedBlocks(GpsRecording &recording)
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = qFromBigEndian<quint32>(p + 8 + 8 * i);
         const qint64 size = qFromBigEndian<quint32>(p + 12 + 8 * i);
-        if (offset == 0 || size < kMinGpsBlock || size > kMaxBlock ||
-            offset + size > recording.size())
-            continue;
-        const QByteArray header = recording.read(offset, 12);
+        const QByteArray header =
+            offset + size <= recording.size() ? recording.read(offset, 12) : QByteArray();
         quint32 stored = 0;
-        if (!isGpsBlockHeader(reinterpret_cast<const uchar *>(header.constData()), header.size(),
+        if (offset == 0 || size < kMinGpsBlock || size > kMaxBlock ||
+            !isGpsBlockHeader(reinterpret_cast<const uchar *>(header.constData()), header.size(),
                               &stored) ||
-            stored != size)
+            stored != size) {
+            if (rejected)
+                ++*rejected;
             continue;
+        }
         blocks.append({offset, size});
     }
     return blocks;
@@ -69,10 +71,10 @@ class IndexedBlockSource : public GpsSource
 {
 public:
     const char *name() const override { return "binary blocks through the gps index"; }
-    bool detect(GpsRecording &recording) override { return !indexedBlocks(recording).isEmpty(); }
+    bool detect(GpsRecording &recording) override { return bool(recording.moovChild("gps ")); }
     void read(GpsRecording &recording, OxTrack &track, GpsReadStats &stats) override
     {
-        decodeBlocks(recording, indexedBlocks(recording), track, stats);
+        decodeBlocks(recording, indexedBlocks(recording, &stats.skipped), track, stats);
     }
 };
 
@@ -121,6 +123,7 @@ public:
                 const qint64 size = qFromBigEndian<quint32>(c + i);
                 const qint64 offset = pos + i;
                 if (size < kMinGpsBlock || offset + size > mdat->end()) {
+                    ++stats.skipped; // a header whose size cannot be a block here
                     ++i;
                     continue;
                 }

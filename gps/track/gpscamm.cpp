@@ -42,7 +42,7 @@ public:
     {
         const std::optional<qint64> creation = recording.creationTime();
         std::vector<GpsRecord> records;
-        for (const GpsMetaSample &sample : metadataSamples(recording, "camm")) {
+        for (const GpsMetaSample &sample : metadataSamples(recording, "camm", stats.skipped)) {
             const QByteArray bytes = recording.read(sample.offset, sample.size, kMaxSample);
             decodeCammSample(GpsBytes(bytes), sample.time, creation, records, stats.skipped);
         }

@@ -208,7 +208,7 @@ public:
     void read(GpsRecording &recording, OxTrack &track, GpsReadStats &stats) override
     {
         std::vector<GpsRecord> records;
-        for (const GpsMetaSample &sample : metadataSamples(recording, "gpmd")) {
+        for (const GpsMetaSample &sample : metadataSamples(recording, "gpmd", stats.skipped)) {
             const QByteArray bytes = recording.read(sample.offset, sample.size, kMaxSample);
             const GpsBytes b(bytes);
             GpsRecord r;

@@ -71,7 +71,7 @@ bool hasMetadataTrack(GpsRecording &recording, const char *format)
     return bool(metaTrack(recording, format));
 }
 
-QVector<GpsMetaSample> metadataSamples(GpsRecording &recording, const char *format)
+QVector<GpsMetaSample> metadataSamples(GpsRecording &recording, const char *format, int &skipped)
 {
     QVector<GpsMetaSample> samples;
     const std::optional<TrackTables> t = metaTrack(recording, format);
@@ -130,6 +130,8 @@ QVector<GpsMetaSample> metadataSamples(GpsRecording &recording, const char *form
             if (offset >= 0 && size > 0 && offset <= recording.size() &&
                 size <= recording.size() - offset)
                 samples.append(s);
+            else
+                ++skipped;
             offset += size;
             if (offset < 0 || offset > recording.size())
                 break; // a damaged size: the rest of this chunk is not in the file

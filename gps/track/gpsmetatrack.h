@@ -15,8 +15,8 @@ struct GpsMetaSample
 };
 
 // The samples of the first metadata track of that format, in decoding order;
-// samples that do not lie inside the file are left out.
-QVector<GpsMetaSample> metadataSamples(GpsRecording &recording, const char *format);
+// samples that do not lie inside the file are left out and counted in skipped.
+QVector<GpsMetaSample> metadataSamples(GpsRecording &recording, const char *format, int &skipped);
 bool hasMetadataTrack(GpsRecording &recording, const char *format);
 
 // One KLV sample (big-endian key, type, structure size, repeat, payload padded to
