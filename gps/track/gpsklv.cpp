@@ -18,7 +18,7 @@ struct StreamState
 {
     QVector<double> scale;
     std::optional<double> utc; // seconds since 1970
-    int fix = -1;
+    bool noFix = false;        // "GPSF" said 0
 };
 
 double numberOf(const GpsBytes &b, qint64 at, char type)
@@ -160,11 +160,11 @@ void walk(const GpsBytes &b, qint64 from, qint64 to, int depth, StreamState &sta
             state.utc = utcOf(b, body, length);
         } else if (key == "GPSF") {
             const int width = widthOf(type);
-            state.fix = width > 0 && length >= width ? int(numberOf(b, body, type)) : -1;
+            state.noFix = width > 0 && length >= width && numberOf(b, body, type) == 0;
         } else if (key == "GPS5" && type == 'l' && structSize == 20) {
             for (qint64 i = 0; i < repeat; ++i) {
                 const qint64 s = body + i * 20;
-                if (state.fix == 0 || !state.utc) {
+                if (state.noFix || !state.utc) {
                     ++skipped; // no fix, or no time to put it at
                     continue;
                 }

@@ -49,7 +49,8 @@ std::optional<TrackTables> metaTrack(GpsRecording &recording, const char *format
         t.format = payloadOf(recording, child(recording, *stbl, "stsd")).mid(12, 4);
         if (t.format != format)
             continue;
-        const GpsBytes mdhd(payloadOf(recording, child(recording, *mdia, "mdhd")));
+        const QByteArray mdhdPayload = payloadOf(recording, child(recording, *mdia, "mdhd"));
+        const GpsBytes mdhd(mdhdPayload);
         t.timescale = mdhd.u8(0) == 1 ? mdhd.be<quint32>(20) : mdhd.be<quint32>(12);
         t.stts = payloadOf(recording, child(recording, *stbl, "stts"));
         t.stsc = payloadOf(recording, child(recording, *stbl, "stsc"));

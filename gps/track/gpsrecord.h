@@ -62,6 +62,8 @@ public:
     {
     }
     GpsBytes(const uchar *bytes, qint64 size) : data(bytes), length(size) {}
+    // The bytes are not copied: a temporary array would be gone before they are read.
+    explicit GpsBytes(QByteArray &&) = delete;
 
     qint64 size() const { return length; }
     const uchar *at(qint64 offset) const { return data + offset; }
