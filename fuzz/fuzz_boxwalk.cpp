@@ -39,14 +39,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     OxTrack direct;
     loadTrackFromBox(file, direct, bytes);
 
+    // Each source after the first two (which keep their own rules), whether or not
+    // an earlier one found something.
     GpsRecording recording(file);
-    GpsReport report;
-    const OxTrack all = loadTrackFrom(recording, &report);
-    for (const OxLocation &fix : all) {
-        if (!(fix.latitude >= -90 && fix.latitude <= 90 && fix.longitude >= -180 &&
-              fix.longitude <= 180 && fix.month >= 1 && fix.month <= 12))
-            __builtin_trap(); // an impossible fix got through
+    const QVector<GpsSource *> &sources = gpsSources();
+    for (int i = 2; i < sources.size(); ++i) {
+        if (!sources[i]->detect(recording))
+            continue;
+        OxTrack found;
+        GpsReadStats stats;
+        sources[i]->read(recording, found, stats);
+        for (const OxLocation &fix : found) {
+            if (!(fix.latitude >= -90 && fix.latitude <= 90 && fix.longitude >= -180 &&
+                  fix.longitude <= 180 && fix.month >= 1 && fix.month <= 12))
+                __builtin_trap(); // an impossible fix got through
+        }
     }
+    GpsReport report;
+    loadTrackFrom(recording, &report);
 
     std::vector<GpsRecord> records;
     int skipped = 0;

@@ -118,10 +118,13 @@ std::optional<double> utcOf(const GpsBytes &b, qint64 at, qint64 length)
     return days * 86400.0 + v[3] * 3600 + v[4] * 60 + v[5] + ms / 1000.0;
 }
 
+// A time no fix can have (not finite, or thousands of years away) gives a record
+// that is dropped as impossible.
 GpsRecord recordAt(double seconds)
 {
     GpsRecord r;
-    setUnixTime(r, qint64(std::floor(seconds)));
+    if (std::isfinite(seconds) && std::fabs(seconds) < 1e11)
+        setUnixTime(r, qint64(std::floor(seconds)));
     return r;
 }
 
