@@ -142,6 +142,18 @@ QByteArray klvSample()
                                "00 00 2d 41 00 00 04 87");
 }
 
+// The same fix as a "GPS9" sample, with the typical scales before it.
+QByteArray klvGps9Sample()
+{
+    return QByteArray::fromHex("44 45 56 43 00 04 00 17 53 54 52 4d 00 04 00 15"
+                               "53 43 41 4c 6c 04 00 09 00 98 96 80 00 98 96 80"
+                               "00 00 03 e8 00 00 03 e8 00 00 00 64 00 00 00 01"
+                               "00 00 03 e8 00 00 00 64 00 00 00 01 47 50 53 39"
+                               "3f 20 00 01 1c 39 ee 86 05 13 0d ad 00 06 4a b9"
+                               "00 00 2d 41 00 00 04 87 00 00 22 88 02 af 56 fc"
+                               "00 96 00 03");
+}
+
 QByteArray cammSample()
 {
     // An acceleration packet first, to step over.
@@ -245,5 +257,18 @@ QVector<GpsLayoutCase> gpsLayoutCases()
     camm.longitude = 8.5134765;
     camm.speed = 41.80;
     cases << camm;
+    GpsLayoutCase gps9 = klv;
+    gps9.name = QStringLiteral("klv track gps9");
+    gps9.recipe.track.samples = {klvGps9Sample()};
+    cases << gps9;
+
+    // A position without a time: the sample's time after the creation time.
+    GpsLayoutCase position = camm;
+    position.name = QStringLiteral("camm track position");
+    position.recipe.track.samples = {QByteArray::fromHex(
+        "00 00 05 00 3b 60 0d 06 8d ad 47 40 72 87 4d 64 e6 06 21 40 cd cc cc cc cc c4 79 40")};
+    position.date = QStringLiteral("2024-03-15 12:30:44");
+    position.speed = 0;
+    cases << position;
     return cases;
 }
