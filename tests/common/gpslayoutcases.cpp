@@ -199,6 +199,11 @@ QVector<GpsLayoutCase> gpsLayoutCases()
                     -123.099756, 48.71);
     cases << blocks("float32 at 0x10 extended", {blockBExtended()}, false, "2019-09-27 05:47:03",
                     49.369051, -123.099756, 48.71);
+    // Nothing but the header pattern finds a block that is off the 0x8000 grid.
+    GpsLayoutCase offGrid = blocks("float32 at 0x10 off the grid", {blockB(), blockB()}, false,
+                                   "2019-09-27 05:47:03", 49.369051, -123.099756, 48.71);
+    offGrid.recipe.blockShift = 0x1235;
+    cases << offGrid;
     cases << blocks("float64 at 0x10", {blockC()}, false, "2022-12-14 13:22:30", 47.355866,
                     8.5134765, 41.71);
     cases << blocks("float64 at 0x30", {blockD()}, true, "2024-03-15 12:30:45", 47.355866,

@@ -149,7 +149,7 @@ bool writeGpsLayout(const QString &source, const QString &dest, const GpsLayoutS
     const qint64 regionStart = (mdatPayload + 0x7FFF) / 0x8000 * 0x8000;
     const qint64 pad = regionStart - mdatPayload;
     const int slotCount = qMax(recipe.blocks.size(), recipe.track.samples.size());
-    const qint64 regionSize = qMax(slotCount * recipe.slot, recipe.regionSize);
+    const qint64 regionSize = qMax(slotCount * recipe.slot + recipe.blockShift, recipe.regionSize);
     const qint64 delta = top.size() + pad + regionSize;
     if (mdat.size + pad + regionSize > 0xFFFFFFFFll)
         return false;
@@ -157,8 +157,8 @@ bool writeGpsLayout(const QString &source, const QString &dest, const GpsLayoutS
     QVector<QPair<qint64, QByteArray>> pieces; // offsets within the region
     QByteArray index;
     for (int i = 0; i < recipe.blocks.size(); ++i) {
-        pieces.append({i * recipe.slot, recipe.blocks[i]});
-        index += gpsBe32(quint32(regionStart + i * recipe.slot)) +
+        pieces.append({i * recipe.slot + recipe.blockShift, recipe.blocks[i]});
+        index += gpsBe32(quint32(regionStart + i * recipe.slot + recipe.blockShift)) +
                  gpsBe32(quint32(recipe.blocks[i].size()));
     }
     QVector<qint64> sampleOffsets;
