@@ -71,7 +71,8 @@ struct GpsReadStats
 
 // One place where a recording can carry its track. detect is cheap and tells
 // whether the source's data is there at all; read appends the fixes it finds,
-// in time order and without two neighbours of the same date and time.
+// in time order and without two neighbours of the same date and time. A new
+// layout is a new source in a file of its own plus its entry in gpsSources().
 class GpsSource
 {
 public:
@@ -85,7 +86,8 @@ public:
 // gives the track.
 const QVector<GpsSource *> &gpsSources();
 
-// Which source gave the track (empty when none did) and what it skipped.
+// Which source gave the track (empty when none did) and what it skipped; with no
+// track, what every source skipped.
 struct GpsReport
 {
     QString source;
@@ -97,4 +99,5 @@ struct GpsReport
 // recording has none.
 OxTrack loadTrackFrom(GpsRecording &recording, GpsReport *report = nullptr);
 
+// The GPS step of opening the recording at path (see gpsextract.h), with its report.
 OxTrack loadTrack(const QString &path, GpsReport *report);
