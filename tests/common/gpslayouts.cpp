@@ -178,7 +178,7 @@ bool writeGpsLayout(const QString &source, const QString &dest, const GpsLayoutS
         return false;
     if (recipe.creationTime)
         qToBigEndian(recipe.creationTime, newMoov.data() + 8 + mvhd.offset + 12);
-    if (recipe.index) {
+    if (recipe.index && !index.isEmpty()) {
         const quint32 count =
             recipe.indexCount >= 0 ? quint32(recipe.indexCount) : quint32(index.size() / 8);
         newMoov.insert(int(8 + mvhd.offset + mvhd.size),

@@ -24,7 +24,7 @@ struct GpsLayoutSpec
     QVector<QByteArray> blocks; // one slot each; its offset is absolute and a multiple of 0x8000
     qint64 slot = 0x10000;      // bytes from one block to the next; a sample sits half-way
     qint64 blockShift = 0;      // blocks this many bytes after their slot's start (off the grid)
-    bool index = true;          // a "gps " index of the blocks after "mvhd"
+    bool index = true;          // a "gps " index of the blocks after "mvhd" (if any)
     qint64 indexCount = -1;     // >= 0: the entry count written, whatever the entries
     QVector<QPair<quint32, quint32>> extraEntries; // more (offset, size) index entries
     QVector<QByteArray> topLevelBoxes;             // whole boxes, after "ftyp"
