@@ -1,4 +1,4 @@
-// The worked example of every layout, byte for byte, and the fix it decodes to.
+// A known sample of every layout, byte for byte, and the fix it decodes to.
 #include "gpslayouts.h"
 
 namespace {
@@ -117,7 +117,7 @@ QByteArray topLevelGpsBox()
 
 QByteArray nmeaBox()
 {
-    // The worked example, then a bare time stamp, and one glued after a checksum
+    // The known sample, then a bare time stamp, and one glued after a checksum
     // whose sentence has a wrong checksum of its own.
     const QByteArray text =
         "[1710505845000]$GPRMC,123045.00,A,4721.35197,N,00830.80859,E,22.519,199.88,150324,,,"

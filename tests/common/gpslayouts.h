@@ -43,7 +43,7 @@ QByteArray gpsBlock(int size, const QVector<QPair<int, const char *>> &hexAt);
 QByteArray gpsBox(const char *type, const QByteArray &payload);
 QByteArray gpsBe32(quint32 v);
 
-// One worked example of each layout as a recording recipe, with its first fix.
+// One known sample of each layout as a recording recipe, with its first fix.
 struct GpsLayoutCase
 {
     QString name;
