@@ -62,17 +62,3 @@ bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
     reader.close();
     return !track.isEmpty();
 }
-
-OxTrack loadTrack(const QString &path)
-{
-    OxTrack track;
-    if (loadTrackFromSubtitles(track, path))
-        return track;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    track.clear();
-    if (const std::optional<QByteArray> payload = findBox(file, "moov", "gps "))
-        loadTrackFromBox(file, track, *payload);
-    return track;
-}

@@ -31,5 +31,6 @@ int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload)
 bool loadTrackFromSubtitles(OxTrack &track, const QString &path);
 
 // The GPS step of opening a recording: the subtitle source, else the "gps "
-// box inside "moov". An empty track when the recording has none.
+// box inside "moov", else the binary and timed layouts of gpssource.h. An empty
+// track when the recording has none.
 OxTrack loadTrack(const QString &path);

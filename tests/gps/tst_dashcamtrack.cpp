@@ -1,4 +1,5 @@
 #include "gpsbox.h"
+#include "gpslayouts.h"
 #include "testhome.h"
 #include "testrecordings.h"
 
@@ -19,6 +20,8 @@ private slots:
     void csvFromBoxWithVoidFix();
     void gpx();
     void noTrack();
+    void everyLayout_data();
+    void everyLayout();
     void badInvocations_data();
     void badInvocations();
 
@@ -35,7 +38,10 @@ private:
     QString subtitled;
     QString boxed;
     QString plain;
+    QString dir;
 };
+
+Q_DECLARE_METATYPE(GpsLayoutCase)
 
 static const char kHeader[] =
     "valid,day,month,year,hour,minute,second,latitude,longitude,speed,gsensorX,gsensorY,gsensorZ\n";
@@ -56,7 +62,7 @@ tst_dashcamtrack::Run tst_dashcamtrack::run(const QStringList &args)
 void tst_dashcamtrack::initTestCase()
 {
     home = std::make_unique<TestHome>();
-    const QString dir = home->path() + QStringLiteral("/rec");
+    dir = home->path() + QStringLiteral("/rec");
     RecordingSpec recipe = smallRecipe(2, 160, 120);
     plain = requireRecording(dir, QStringLiteral("plain"), recipe);
 
@@ -162,6 +168,41 @@ void tst_dashcamtrack::noTrack()
     QCOMPARE(run({garbage}).code, 1);
 }
 
+void tst_dashcamtrack::everyLayout_data()
+{
+    QTest::addColumn<GpsLayoutCase>("layout");
+    for (const GpsLayoutCase &c : gpsLayoutCases())
+        QTest::newRow(qPrintable(c.name)) << c;
+}
+
+// The first fix of each layout's recording as CSV, and its source on standard error.
+void tst_dashcamtrack::everyLayout()
+{
+    QFETCH(GpsLayoutCase, layout);
+    const QString path = dir + QStringLiteral("/layout.mp4");
+    QVERIFY(writeGpsLayout(plain, path, layout.recipe));
+    const Run r = run({"--verbose", path});
+    QCOMPARE(r.code, 0);
+    const QList<QByteArray> lines = r.out.split('\n');
+    QCOMPARE(lines.size(), layout.fixes + 2);
+    const QList<QByteArray> f = lines[1].split(',');
+    QCOMPARE(f.size(), 13);
+    const QDateTime date =
+        QDateTime::fromString(layout.date, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QCOMPARE(f[0], QByteArray("1"));
+    QCOMPARE(f[1].toInt(), date.date().day());
+    QCOMPARE(f[2].toInt(), date.date().month());
+    QCOMPARE(f[3].toInt(), date.date().year() % 100);
+    QCOMPARE(f[4].toInt(), date.time().hour());
+    QCOMPARE(f[5].toInt(), date.time().minute());
+    QCOMPARE(f[6].toInt(), date.time().second());
+    QVERIFY(qAbs(f[7].toDouble() - layout.latitude) < 1.01e-6);
+    QVERIFY(qAbs(f[8].toDouble() - layout.longitude) < 1.01e-6);
+    QVERIFY(qAbs(f[9].toDouble() - layout.speed) < 0.006);
+    QVERIFY2(r.err.contains(layout.source.toUtf8()), r.err.constData());
+    QVERIFY2(r.err.contains("skipped as void or damaged"), r.err.constData());
+}
+
 void tst_dashcamtrack::badInvocations_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -170,7 +211,7 @@ void tst_dashcamtrack::badInvocations_data()
     QTest::newRow("a folder") << QStringList{"/tmp"};
     QTest::newRow("unknown format") << QStringList{"--format", "kml", "x.mp4"};
     QTest::newRow("format without value") << QStringList{"--format"};
-    QTest::newRow("unknown option") << QStringList{"--verbose", "x.mp4"};
+    QTest::newRow("unknown option") << QStringList{"--loud", "x.mp4"};
     QTest::newRow("two files") << QStringList{"a.mp4", "b.mp4"};
 }
 

@@ -1,9 +1,12 @@
-// dashcam-track [--format csv|gpx] FILE
+// dashcam-track [--format csv|gpx] [--verbose] FILE
 // Prints the GPS track of a recording, read by the same step the player runs
-// when it opens one, as CSV (every fix) or GPX 1.1 (valid fixes only).
+// when it opens one, as CSV (every fix) or GPX 1.1 (valid fixes only). With
+// --verbose, standard error names the source of the track and how many records
+// it skipped as void or damaged.
 // Exit status: 0 track found, 1 no track, 2 unreadable file or bad arguments.
 
 #include "gpsextract.h"
+#include "gpssource.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -19,7 +22,7 @@ extern "C" {
 
 namespace {
 
-const char kUsage[] = "usage: dashcam-track [--format csv|gpx] FILE";
+const char kUsage[] = "usage: dashcam-track [--format csv|gpx] [--verbose] FILE";
 
 // Numbers always with a decimal point, whatever LC_NUMERIC says.
 QString decimal(double v)
@@ -90,6 +93,7 @@ int main(int argc, char *argv[])
 
     QString format = QStringLiteral("csv");
     QString path;
+    bool verbose = false;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -97,7 +101,9 @@ int main(int argc, char *argv[])
             std::printf("%s\n", kUsage);
             return 0;
         }
-        if (a == QLatin1String("--format") && i + 1 < args.size()) {
+        if (a == QLatin1String("--verbose") || a == QLatin1String("-v")) {
+            verbose = true;
+        } else if (a == QLatin1String("--format") && i + 1 < args.size()) {
             format = args[++i];
         } else if (a.startsWith(QLatin1String("--format="))) {
             format = a.mid(9);
@@ -117,7 +123,18 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("dashcam-track: cannot read %1").arg(path));
     probe.close();
 
-    const OxTrack track = loadTrack(path);
+    GpsReport report;
+    const OxTrack track = loadTrack(path, &report);
+    if (verbose) {
+        if (track.isEmpty())
+            std::fprintf(stderr, "dashcam-track: no track; %d records skipped as void or damaged\n",
+                         report.skipped);
+        else
+            std::fprintf(stderr,
+                         "dashcam-track: %d fixes from the %s; %d records skipped as void or "
+                         "damaged\n",
+                         int(track.size()), report.source.toUtf8().constData(), report.skipped);
+    }
 
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "gpssource.h"
+#include "oxlocation.h"
+
+#include <QVector>
+
+#include <QtEndian>
+#include <vector>
+
+#include <cstring>
+
+// One decoded record of a binary or timestamped layout, before it becomes a fix:
+// full year, signed decimal degrees and km/h, or raw DDMM values whose
+// conversion waits until the whole track is known (see finishRecords).
+struct GpsRecord
+{
+    enum class Coordinates { Degrees, Ddmm, DdmmOrShifted };
+
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    Coordinates coordinates = Coordinates::Degrees;
+    double latitude = 0;  // |DDMM| for the two Ddmm forms, with the sign in south
+    double longitude = 0; // likewise, with west
+    bool south = false;
+    bool west = false;
+    double speed = 0; // km/h
+    double gsensorX = 0;
+    double gsensorY = 0;
+    double gsensorZ = 0;
+    bool localClock = false; // the camera's clock, not UTC: kept only when nothing else is
+};
+
+// DDMM.MMMM as stored (degrees × 100 + minutes) to decimal degrees, unsigned.
+double ddmmToDegrees(double value);
+
+// A stored year: below 100 counts from 2000, 2000 and later is the full year,
+// anything else is impossible (-1).
+int fullYear(qint64 stored);
+
+// Fills the date and time of the record from seconds since 1970 (UTC).
+void setUnixTime(GpsRecord &record, qint64 seconds);
+
+// Turns records into fixes: decides between plain and shifted DDMM floats for the
+// whole set, drops the impossible ones (date, time, coordinates outside ±90/±180,
+// both coordinates zero, years outside 2000–2099, which the two-digit fix cannot
+// hold), drops local-clock records when UTC ones exist, sorts by time and appends with the
+// duplicate rule. Returns how many records were dropped.
+int finishRecords(std::vector<GpsRecord> records, OxTrack &track);
+
+// Bounded little- and big-endian reads from a byte buffer; out-of-range reads
+// give 0 so that a short buffer can never be read past.
+class GpsBytes
+{
+public:
+    explicit GpsBytes(const QByteArray &bytes)
+        : data(reinterpret_cast<const uchar *>(bytes.constData())), length(bytes.size())
+    {
+    }
+    GpsBytes(const uchar *bytes, qint64 size) : data(bytes), length(size) {}
+    // The bytes are not copied: a temporary array would be gone before they are read.
+    explicit GpsBytes(QByteArray &&) = delete;
+
+    qint64 size() const { return length; }
+    const uchar *at(qint64 offset) const { return data + offset; }
+    bool has(qint64 offset, qint64 count) const
+    {
+        return offset >= 0 && count >= 0 && offset <= length && count <= length - offset;
+    }
+    uchar u8(qint64 o) const { return has(o, 1) ? data[o] : 0; }
+    template <typename T> T le(qint64 o) const
+    {
+        return has(o, sizeof(T)) ? qFromLittleEndian<T>(data + o) : T(0);
+    }
+    template <typename T> T be(qint64 o) const
+    {
+        return has(o, sizeof(T)) ? qFromBigEndian<T>(data + o) : T(0);
+    }
+    float leFloat(qint64 o) const { return fromBits<float>(le<quint32>(o)); }
+    double leDouble(qint64 o) const { return fromBits<double>(le<quint64>(o)); }
+    double beDouble(qint64 o) const { return fromBits<double>(be<quint64>(o)); }
+    float beFloat(qint64 o) const { return fromBits<float>(be<quint32>(o)); }
+    bool equals(qint64 o, const char *text, qint64 count) const
+    {
+        return has(o, count) && std::memcmp(data + o, text, size_t(count)) == 0;
+    }
+
+private:
+    template <typename F, typename I> static F fromBits(I bits)
+    {
+        static_assert(sizeof(F) == sizeof(I), "same width");
+        F f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
+
+    const uchar *data;
+    qint64 length;
+};
