@@ -127,16 +127,7 @@ void decodeNmeaBlock(const GpsBytes &b, std::vector<GpsRecord> &out, int &skippe
         ++skipped;
         return;
     }
-    GpsRecord r;
-    r.year = fullYear(fix.year);
-    r.month = fix.month;
-    r.day = fix.day;
-    r.hour = fix.hour;
-    r.minute = fix.minute;
-    r.second = fix.second;
-    r.latitude = fix.latitude;
-    r.longitude = fix.longitude;
-    r.speed = fix.speed;
+    GpsRecord r = recordFromFix(fix);
     r.gsensorX = b.le<qint32>(0x44) / 256.0;
     r.gsensorY = b.le<qint32>(0x48) / 256.0;
     r.gsensorZ = b.le<qint32>(0x4C) / 256.0;

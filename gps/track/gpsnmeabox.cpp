@@ -77,17 +77,7 @@ private:
                 ++stats.skipped;
                 continue;
             }
-            GpsRecord r;
-            r.year = fullYear(fix.year);
-            r.month = fix.month;
-            r.day = fix.day;
-            r.hour = fix.hour;
-            r.minute = fix.minute;
-            r.second = fix.second;
-            r.latitude = fix.latitude;
-            r.longitude = fix.longitude;
-            r.speed = fix.speed;
-            records.push_back(r);
+            records.push_back(recordFromFix(fix));
         }
     }
 };

@@ -67,6 +67,21 @@ int fullYear(qint64 stored)
     return -1;
 }
 
+GpsRecord recordFromFix(const OxLocation &fix)
+{
+    GpsRecord r;
+    r.year = fullYear(fix.year);
+    r.month = fix.month;
+    r.day = fix.day;
+    r.hour = fix.hour;
+    r.minute = fix.minute;
+    r.second = fix.second;
+    r.latitude = fix.latitude;
+    r.longitude = fix.longitude;
+    r.speed = fix.speed;
+    return r;
+}
+
 void setUnixTime(GpsRecord &record, qint64 seconds)
 {
     const qint64 days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;

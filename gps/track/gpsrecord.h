@@ -42,6 +42,9 @@ double ddmmToDegrees(double value);
 // anything else is impossible (-1).
 int fullYear(qint64 stored);
 
+// A record from a fix parsed out of NMEA text: its date, time, position and speed.
+GpsRecord recordFromFix(const OxLocation &fix);
+
 // Fills the date and time of the record from seconds since 1970 (UTC).
 void setUnixTime(GpsRecord &record, qint64 seconds);
 
