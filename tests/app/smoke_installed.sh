@@ -2,7 +2,8 @@
 # The installed program as a user runs it: install into a temporary prefix, start it
 # from there on a folder of three recordings in a fresh home, wait for the playlist
 # files and thumbnails, close it with its Exit button, and check that it exits with
-# status 0 and that a second start, given nothing, shows the same rows.
+# status 0 and that a second start, given only a missing path, says so and shows the
+# same rows.
 # Needs xvfb-run and xdotool.
 # usage: smoke_installed.sh BUILD_DIR
 set -euo pipefail
@@ -21,6 +22,10 @@ cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" || fail "i
 program="$work/prefix/bin/dashcam-player"
 [ -x "$program" ] || fail "no $program"
 "$program" --version | grep -q '1\.0\.1' || fail "--version"
+desktop-file-validate "$work/prefix/share/applications/dashcam-player.desktop" || fail "desktop entry"
+# The PNG header's width and height, big-endian at bytes 16 to 23.
+icon="$work/prefix/share/icons/hicolor/256x256/apps/dashcam-player.png"
+[ "$(od -An -tx1 -j16 -N8 "$icon" | tr -d ' \n')" = "0000010000000100" ] || fail "icon size"
 
 mkdir -p "$work/clips"
 for n in 1 2 10; do
@@ -78,9 +83,12 @@ sleep 1 # let the last probed values reach their files
 quit
 
 rows() { grep -o 'playlist row: .*' "$work/run$1.log" || true; }
-start 2
+# Given only a path that does not exist: a message, and the window opens all the same.
+start 2 "$work/no-such-card"
 for _ in $(seq 100); do [ "$(rows 2 | wc -l)" -ge 3 ] && break; sleep 0.1; done
 quit
+grep -q "cannot open $work/no-such-card: no such file or folder" "$work/run2.log" ||
+    fail "no message for a missing path"
 [ "$(rows 1)" = "$(rows 2)" ] || fail "rows differ: $(rows 1) / $(rows 2)"
 [ "$(rows 2 | head -n 1)" = "playlist row: $work/clips/clip1.mp4" ] || fail "order: $(rows 2)"
 echo "PASS: installed program played a folder, kept its playlist and exited cleanly"
