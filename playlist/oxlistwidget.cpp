@@ -1,0 +1,125 @@
+#include "oxlistwidget.h"
+
+#include "oxvideoinfoloadthread.h"
+#include "oxvideoitemwidget.h"
+
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QScrollBar>
+
+OxListWidget::OxListWidget(QWidget *parent) : QListWidget(parent)
+{
+}
+
+OxListWidget::~OxListWidget()
+{
+    if (loadThread) {
+        if (loadThread->isRunning()) {
+            loadThread->requestStop();
+            loadThread->waitFinished();
+        }
+        delete loadThread;
+        loadThread = nullptr;
+    }
+}
+
+OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info)
+{
+    auto *item = new QListWidgetItem();
+    item->setSizeHint(QSize(width() - verticalScrollBar()->width(), 60));
+    auto *row = new OxVideoItemWidget(this);
+    row->setRowId(nextRowId++);
+    row->setVideoInfo(info);
+    row->showVideoInfo(row->videoInfo());
+    addItem(item);
+    setItemWidget(item, row);
+    rows.insert(row->rowId(), row);
+
+    if (!loadThread) {
+        loadThread = new OxVideoInfoLoadThread(this);
+        connect(loadThread, &OxVideoInfoLoadThread::videoInfoLoaded, this,
+                &OxListWidget::onVideoInfoLoaded);
+    }
+    loadThread->addItemWidget(row);
+    return row;
+}
+
+void OxListWidget::forgetRow(OxVideoItemWidget *row)
+{
+    if (!row)
+        return;
+    rows.remove(row->rowId());
+    if (loadThread)
+        loadThread->removeItemWidget(row->rowId());
+}
+
+void OxListWidget::removeRow(int index)
+{
+    QListWidgetItem *item = this->item(index);
+    if (!item)
+        return;
+    forgetRow(rowWidget(item));
+    // Deleting the item also releases its row widget.
+    delete takeItem(index);
+}
+
+void OxListWidget::removeVideoInfo(const OxVideoInfo &info)
+{
+    for (int i = 0; i < count();) {
+        OxVideoItemWidget *row = rowWidget(i);
+        if (row && row->videoInfo() == info)
+            removeRow(i);
+        else
+            ++i;
+    }
+}
+
+void OxListWidget::removeAllRows()
+{
+    rows.clear();
+    if (loadThread)
+        loadThread->removeAllItemWidgets();
+    clear();
+}
+
+OxVideoItemWidget *OxListWidget::rowWidget(int index) const
+{
+    return rowWidget(item(index));
+}
+
+OxVideoItemWidget *OxListWidget::rowWidget(QListWidgetItem *item) const
+{
+    return item ? qobject_cast<OxVideoItemWidget *>(itemWidget(item)) : nullptr;
+}
+
+void OxListWidget::onVideoInfoLoaded(quint64 rowId, const OxVideoInfo &probed)
+{
+    OxVideoItemWidget *row = rows.value(rowId);
+    if (!row)
+        return;
+    // Only the values the probe finds; the row's entry stays the row's.
+    OxVideoInfo &info = row->videoInfo();
+    const int n = std::min(info.videos.size(), probed.videos.size());
+    for (int i = 0; i < n; ++i) {
+        OxVideoFile &video = info.videos[i];
+        const OxVideoFile &result = probed.videos.at(i);
+        if (video.path != result.path)
+            continue;
+        video.thumb = result.thumb;
+        video.width = result.width;
+        video.height = result.height;
+        video.fps = result.fps;
+        video.duration = result.duration;
+    }
+    row->showVideoInfo(info);
+}
+
+void OxListWidget::contextMenuEvent(QContextMenuEvent *)
+{
+    emit onContentMenuEvent(itemAt(viewport()->mapFromGlobal(QCursor::pos())));
+}
+
+void OxListWidget::focusInEvent(QFocusEvent *)
+{
+    clearFocus();
+}

@@ -1,0 +1,102 @@
+#include "oxvideoinfoloadthread.h"
+
+#include "oxfileutils.h"
+#include "oxjpeg.h"
+#include "oxvideoitemwidget.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QtDebug>
+
+OxVideoInfoLoadThread::OxVideoInfoLoadThread(QObject *parent) : OxThread(parent)
+{
+    qRegisterMetaType<OxVideoInfo>();
+}
+
+void OxVideoInfoLoadThread::addItemWidget(OxVideoItemWidget *row)
+{
+    bool start = false;
+    {
+        QMutexLocker locker(&lock);
+        qDebug("OxVideoInfoLoadThread %p addItemWidget began", static_cast<void *>(this));
+        queue.append(Job{row->rowId(), row->videoInfo()});
+        qDebug("OxVideoInfoLoadThread %p addItemWidget ended", static_cast<void *>(this));
+        if (!active && !isStopRequested()) {
+            active = true;
+            start = true;
+        }
+    }
+    if (start) {
+        // The worker may still be on its way out after finding the queue empty; it
+        // looks at the queue no more, so waiting for it takes no longer than its exit.
+        if (isRunning())
+            wait();
+        this->start();
+    }
+}
+
+void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)
+{
+    QMutexLocker locker(&lock);
+    for (int i = queue.size() - 1; i >= 0; --i) {
+        if (queue.at(i).rowId == rowId)
+            queue.removeAt(i);
+    }
+}
+
+void OxVideoInfoLoadThread::removeAllItemWidgets()
+{
+    QMutexLocker locker(&lock);
+    queue.clear();
+}
+
+QString OxVideoInfoLoadThread::thumbnailPath(const QString &folder, const OxVideoFile &video)
+{
+    const QFileInfo file(video.path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(file.absoluteFilePath().toUtf8());
+    hash.addData(QByteArray::number(file.size()));
+    hash.addData(QByteArray::number(file.lastModified().toMSecsSinceEpoch()));
+    const QString name = file.fileName().isEmpty() ? QStringLiteral("video") : file.fileName();
+    return QStringLiteral("%1/%2-%3.jpg")
+        .arg(folder, name, QString::fromLatin1(hash.result().toHex().left(16)));
+}
+
+void OxVideoInfoLoadThread::run()
+{
+    qDebug("OxVideoInfoLoadThread %p began", static_cast<void *>(this));
+    const QString folder = OxFileUtils().thumbnailDir();
+    while (!isStopRequested()) {
+        Job job;
+        {
+            QMutexLocker locker(&lock);
+            if (queue.isEmpty()) {
+                active = false;
+                break;
+            }
+            job = queue.takeFirst();
+        }
+        for (OxVideoFile &video : job.info.videos) {
+            if (isStopRequested())
+                break;
+            if (video.isProbed())
+                continue;
+            if (video.thumb.isEmpty())
+                video.thumb = thumbnailPath(folder, video);
+            ProbeResult result;
+            result.thumb = video.thumb;
+            if (probeVideo(video.path.toUtf8().constData(), result, stopFlag()) >= 0) {
+                video.width = result.width;
+                video.height = result.height;
+                video.fps = result.fps;
+                video.duration = result.duration;
+            }
+        }
+        if (!isStopRequested())
+            emit videoInfoLoaded(job.rowId, job.info);
+    }
+    qDebug("OxVideoInfoLoadThread %p ended", static_cast<void *>(this));
+    finishRun();
+}

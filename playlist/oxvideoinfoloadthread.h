@@ -1,0 +1,54 @@
+#pragma once
+
+#include "oxthread.h"
+#include "oxvideoinfo.h"
+
+#include <QList>
+#include <QMutex>
+
+class OxVideoItemWidget;
+
+// The playlist's probing thread: takes rows in the order they were queued, opens every
+// recording of the row's entry that is not probed yet, writes its first picture as the
+// thumbnail and hands the values back by videoInfoLoaded. It works on a copy of the
+// entry and never touches a row: widgets belong to the GUI thread.
+class OxVideoInfoLoadThread : public OxThread
+{
+    Q_OBJECT
+public:
+    explicit OxVideoInfoLoadThread(QObject *parent = nullptr);
+
+    // GUI thread. Queues a copy of the row's entry under its id and starts the thread
+    // when it is idle.
+    void addItemWidget(OxVideoItemWidget *row);
+    // GUI thread. Forgets queued rows that are being removed.
+    void removeItemWidget(quint64 rowId);
+    void removeAllItemWidgets();
+
+    // Thumbnail file of a recording: its file name plus a hash of its absolute path,
+    // size and modification time, so equal names from two folders, or a name reused on
+    // a reformatted card, never share a picture.
+    static QString thumbnailPath(const QString &folder, const OxVideoFile &video);
+
+signals:
+    // One row's entry with its probe values and thumbnail paths filled in.
+    void videoInfoLoaded(quint64 rowId, const OxVideoInfo &info);
+
+protected:
+    void run() override;
+
+private:
+    struct Job
+    {
+        quint64 rowId = 0;
+        OxVideoInfo info;
+    };
+
+    QMutex lock;
+    // Guarded by lock: the GUI thread appends and removes, the worker takes the first.
+    QList<Job> queue;
+    // Guarded by lock. Set by addItemWidget when it starts the thread, cleared by the
+    // worker when it finds the queue empty and decides to end; so a row queued at any
+    // moment is either seen by the running worker or starts a new run.
+    bool active = false;
+};

@@ -1,0 +1,276 @@
+#include "oxvideolistwidget.h"
+
+#include "language.h"
+#include "oxfileutils.h"
+#include "oxlistwidget.h"
+#include "oxvideoitemwidget.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QtDebug>
+
+namespace {
+
+bool isRecordingPath(const QString &path)
+{
+    for (const char *extension : {".mp4", ".avi", ".mov"}) {
+        if (path.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// The files of a folder, no sub-folders and no symbolic links, in natural name order.
+QStringList filesOf(const QString &folder)
+{
+    QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
+    sortNaturally(names);
+    return names;
+}
+
+} // namespace
+
+OxVideoListWidget::OxVideoListWidget(QWidget *parent) : QWidget(parent)
+{
+    listWidget = new OxListWidget(this);
+    listWidget->setStyleSheet(
+        QStringLiteral("QListView::item {border: 1px solid #dddddd; background:#dddddd;}"
+                       "QListView::item:hover {background:#eeeeee;}"
+                       "QListView::item:selected {border: 1px solid #eeeeee; background:#eeeeee;}"
+                       "QListView::item:selected:!active {background:#eeeeee;}"
+                       "QListView::item:selected:active {background:#eeeeee;}"));
+    openFolder = new QAction(languageText(QStringLiteral("open_in_explore")), this);
+    remove = new QAction(languageText(QStringLiteral("remove")), this);
+    removeMissing = new QAction(languageText(QStringLiteral("remove_invalid_files")), this);
+    clearPlaylist = new QAction(languageText(QStringLiteral("clear_playlist")), this);
+    listWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listWidget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(listWidget, &QListWidget::doubleClicked, this,
+            &OxVideoListWidget::onDoubleClickListWidgetItem);
+    connect(listWidget, &OxListWidget::onContentMenuEvent, this,
+            &OxVideoListWidget::onListWidgetContentMenuEvent);
+    loadPlaylist();
+}
+
+void OxVideoListWidget::loadPlaylist()
+{
+    const QString folder = OxFileUtils().playlistDir();
+    qDebug("%s", qPrintable(folder));
+    for (const QString &name : filesOf(folder)) {
+        if (!name.endsWith(QLatin1String(".xml")))
+            continue;
+        const QString path = QDir(folder).absoluteFilePath(name);
+        addEntry(OxVideoInfo(path), false, path);
+    }
+}
+
+void OxVideoListWidget::addVideoDir(const QString &dir, bool save)
+{
+    if (!QFileInfo(dir).isDir())
+        return;
+    const QDir folder(dir);
+    for (const QString &name : filesOf(dir)) {
+        for (const char *extension : {".mp4", ".MP4", ".avi", ".AVI", ".mov", ".MOV"}) {
+            if (name.endsWith(QLatin1String(extension))) {
+                addVideoFile(folder.absoluteFilePath(name), save);
+                break;
+            }
+        }
+    }
+}
+
+void OxVideoListWidget::addVideoFile(const QString &path, bool save)
+{
+    OxVideoInfo info;
+    info.setVideoFile(path);
+    addVideoInfo(info, save);
+}
+
+void OxVideoListWidget::addVideoUrls(const QList<QUrl> &urls, bool save)
+{
+    for (const QUrl &url : urls)
+        addVideoFile(url.path(QUrl::FullyDecoded), save);
+}
+
+void OxVideoListWidget::addVideoInfo(const OxVideoInfo &info, bool save)
+{
+    addEntry(info, save, QString());
+}
+
+void OxVideoListWidget::addEntry(const OxVideoInfo &info, bool save, const QString &playlistFile)
+{
+    for (const OxVideoFile &video : info.videos) {
+        if (!isRecordingPath(video.path))
+            return;
+    }
+    for (int i = 0; i < listWidget->count(); ++i) {
+        if (OxVideoItemWidget *row = listWidget->rowWidget(i); row && row->videoInfo() == info)
+            return;
+    }
+    OxVideoItemWidget *row = listWidget->addVideoItem(info);
+    QString file = playlistFile;
+    if (save && file.isEmpty()) {
+        const QString candidate =
+            freePlaylistFile(QDir(OxFileUtils().playlistDir()).absolutePath(), info.name);
+        if (info.save(candidate))
+            file = candidate;
+    }
+    if (!file.isEmpty()) {
+        row->setPlaylistFile(file);
+        ownedFiles.insert(file);
+    }
+}
+
+QString OxVideoListWidget::freePlaylistFile(const QString &folder, const QString &name) const
+{
+    // A name from a hand-edited file must not lead out of the playlist folder.
+    QString base = name;
+    base.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QString path = QStringLiteral("%1/%2.xml").arg(folder, base);
+    for (int n = 2; ownedFiles.contains(path) || QFileInfo::exists(path); ++n)
+        path = QStringLiteral("%1/%2 (%3).xml").arg(folder, base, QString::number(n));
+    return path;
+}
+
+void OxVideoListWidget::selectVideo(const QString &path)
+{
+    for (int i = 0; i < listWidget->count(); ++i) {
+        OxVideoItemWidget *row = listWidget->rowWidget(i);
+        if (row && !row->videoInfo().videos.isEmpty() &&
+            row->videoInfo().videos.first().path == path) {
+            listWidget->setCurrentRow(i);
+            return;
+        }
+    }
+}
+
+bool OxVideoListWidget::nextVideoInfo(const QString &path, OxVideoInfo **next)
+{
+    for (int i = 0; i + 1 < listWidget->count(); ++i) {
+        OxVideoItemWidget *row = listWidget->rowWidget(i);
+        if (row && !row->videoInfo().videos.isEmpty() &&
+            row->videoInfo().videos.first().path == path) {
+            OxVideoItemWidget *following = listWidget->rowWidget(i + 1);
+            if (!following)
+                return false;
+            if (next)
+                *next = &following->videoInfo();
+            return true;
+        }
+    }
+    return false;
+}
+
+void OxVideoListWidget::deletePlaylistFile(QListWidgetItem *item)
+{
+    OxVideoItemWidget *row = listWidget->rowWidget(item);
+    if (!row || row->playlistFile().isEmpty())
+        return;
+    OxFileUtils::removeFile(row->playlistFile());
+    ownedFiles.remove(row->playlistFile());
+    row->setPlaylistFile(QString());
+}
+
+void OxVideoListWidget::removeVideoInfo(const OxVideoInfo &info)
+{
+    for (int i = 0; i < listWidget->count(); ++i) {
+        OxVideoItemWidget *row = listWidget->rowWidget(i);
+        if (row && row->videoInfo() == info) {
+            deletePlaylistFile(listWidget->item(i));
+            listWidget->removeRow(i);
+            return;
+        }
+    }
+}
+
+void OxVideoListWidget::retranslate()
+{
+    openFolder->setText(languageText(QStringLiteral("open_in_explore")));
+    remove->setText(languageText(QStringLiteral("remove")));
+    removeMissing->setText(languageText(QStringLiteral("remove_invalid_files")));
+    clearPlaylist->setText(languageText(QStringLiteral("clear_playlist")));
+}
+
+void OxVideoListWidget::onDoubleClickListWidgetItem(QModelIndex index)
+{
+    if (OxVideoItemWidget *row = listWidget->rowWidget(index.row()))
+        emit onDoubleClickVideoInfo(row->videoInfo());
+}
+
+void OxVideoListWidget::onListWidgetContentMenuEvent(QListWidgetItem *item)
+{
+    delete menu;
+    menu = new QMenu(this);
+    connect(menu, &QMenu::triggered, this, &OxVideoListWidget::onPopMenuTriggered);
+    menu->setStyleSheet(
+        QStringLiteral("QMenu{background-color: #989898;border: 0px solid white;color:white;}\n"
+                       "QMenu::item{background-color: transparent;padding:4px "
+                       "20px;margin:0px 0px;border-bottom:1px solid #DBDBDB;}\n"
+                       "QMenu::item:selected { background-color: #2dabf9;}"));
+    if (item) {
+        menu->addAction(openFolder);
+        menu->addAction(remove);
+    }
+    menu->addAction(removeMissing);
+    menu->addAction(clearPlaylist);
+    contextItem = item;
+    menu->exec(QCursor::pos());
+}
+
+void OxVideoListWidget::onPopMenuTriggered(QAction *action)
+{
+    if (action == openFolder) {
+        OxVideoItemWidget *row = listWidget->rowWidget(contextItem);
+        if (!row || row->videoInfo().videos.isEmpty())
+            return;
+        const QString folder = QFileInfo(row->videoInfo().videos.first().path).absolutePath();
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    } else if (action == remove) {
+        if (OxVideoItemWidget *row = listWidget->rowWidget(contextItem)) {
+            const OxVideoInfo info = row->videoInfo();
+            removeVideoInfo(info);
+        }
+        contextItem = nullptr;
+    } else if (action == removeMissing) {
+        removeMissingEntries();
+        contextItem = nullptr;
+    } else if (action == clearPlaylist) {
+        clearEntries();
+        contextItem = nullptr;
+    }
+}
+
+void OxVideoListWidget::removeMissingEntries()
+{
+    QList<QPair<OxVideoInfo, QString>> keep;
+    for (int i = 0; i < listWidget->count(); ++i) {
+        OxVideoItemWidget *row = listWidget->rowWidget(i);
+        if (!row)
+            continue;
+        if (row->videoInfo().filesExist())
+            keep.append({row->videoInfo(), row->playlistFile()});
+        else
+            deletePlaylistFile(listWidget->item(i));
+    }
+    listWidget->removeAllRows();
+    ownedFiles.clear();
+    for (const auto &entry : keep)
+        addEntry(entry.first, false, entry.second);
+}
+
+void OxVideoListWidget::clearEntries()
+{
+    OxFileUtils::deleteRecursively(OxFileUtils().playlistDir());
+    listWidget->removeAllRows();
+    ownedFiles.clear();
+}
+
+void OxVideoListWidget::resizeEvent(QResizeEvent *)
+{
+    listWidget->setGeometry(0, 0, width(), height());
+}

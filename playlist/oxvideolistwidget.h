@@ -1,0 +1,82 @@
+#pragma once
+
+#include "oxvideoinfo.h"
+
+#include <QList>
+#include <QModelIndex>
+#include <QSet>
+#include <QUrl>
+#include <QWidget>
+
+class OxListWidget;
+class QAction;
+class QListWidgetItem;
+class QMenu;
+
+// The playlist panel: one row per entry, kept on disk as one playlist file per entry and
+// read back in natural name order when the panel is built. A context menu shows a
+// recording's folder, removes an entry, removes entries whose files are gone, or clears
+// the list. GUI thread only.
+class OxVideoListWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit OxVideoListWidget(QWidget *parent = nullptr);
+
+    // Reads every playlist file of the playlist folder (called by the constructor).
+    void loadPlaylist();
+    // Adds the folder's .mp4/.avi/.mov recordings (not those of sub-folders), in natural
+    // name order.
+    void addVideoDir(const QString &dir, bool save);
+    void addVideoFile(const QString &path, bool save);
+    // Adds the local files the URLs name (dropped files).
+    void addVideoUrls(const QList<QUrl> &urls, bool save);
+    // Adds a row unless a recording is not .mp4/.avi/.mov or an equal entry is listed;
+    // with save, writes the entry to a playlist file of its own.
+    void addVideoInfo(const OxVideoInfo &info, bool save);
+    // Makes the row whose first recording has exactly this path the current one.
+    void selectVideo(const QString &path);
+    // The entry after the row whose first recording has exactly this path; false when
+    // there is none (no wrap-around). *next points at that row's own entry and stays
+    // valid until the row is removed.
+    bool nextVideoInfo(const QString &path, OxVideoInfo **next = nullptr);
+    // Takes out the row of an entry and deletes its playlist file (the Remove action).
+    void removeVideoInfo(const OxVideoInfo &info);
+    // Relabels the menu actions from the language table.
+    void retranslate();
+
+    OxListWidget *list() const { return listWidget; }
+    QAction *openFolderAction() const { return openFolder; }
+    QAction *removeAction() const { return remove; }
+    QAction *removeMissingAction() const { return removeMissing; }
+    QAction *clearAction() const { return clearPlaylist; }
+
+signals:
+    void onDoubleClickVideoInfo(OxVideoInfo &info);
+
+public slots:
+    void onDoubleClickListWidgetItem(QModelIndex index);
+    void onListWidgetContentMenuEvent(QListWidgetItem *item);
+    void onPopMenuTriggered(QAction *action);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void addEntry(const OxVideoInfo &info, bool save, const QString &playlistFile);
+    QString freePlaylistFile(const QString &folder, const QString &name) const;
+    void deletePlaylistFile(QListWidgetItem *item);
+    void removeMissingEntries();
+    void clearEntries();
+
+    OxListWidget *listWidget = nullptr;
+    QListWidgetItem *contextItem = nullptr;
+    QMenu *menu = nullptr;
+    QAction *openFolder = nullptr;
+    QAction *remove = nullptr;
+    QAction *removeMissing = nullptr;
+    QAction *clearPlaylist = nullptr;
+    // Playlist files that belong to a row, so two entries of the same name never share
+    // (and overwrite) one file.
+    QSet<QString> ownedFiles;
+};
