@@ -1,0 +1,26 @@
+// libFuzzer target: any bytes as a playlist file. Reading must end quietly, and a
+// "thumb" is only ever taken inside the thumbnail folder.
+#include "oxfileutils.h"
+#include "oxvideoinfo.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > size_t(OxVideoInfo::kMaxFileBytes))
+        return 0;
+    static const QString thumbnails = QDir::cleanPath(OxFileUtils::thumbnailLocation());
+    const OxVideoInfo info =
+        OxVideoInfo::fromXml(QByteArray(reinterpret_cast<const char *>(data), int(size)));
+    for (const OxVideoFile &video : info.videos) {
+        if (!video.thumb.isEmpty() && QFileInfo(QDir::cleanPath(video.thumb)).path() != thumbnails)
+            std::abort();
+    }
+    return 0;
+}
