@@ -34,6 +34,7 @@ OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info)
     addItem(item);
     setItemWidget(item, row);
     rows.insert(row->rowId(), row);
+    ++entryKeys[keyOf(info)];
 
     if (!loadThread) {
         loadThread = new OxVideoInfoLoadThread(this);
@@ -49,6 +50,9 @@ void OxListWidget::forgetRow(OxVideoItemWidget *row)
     if (!row)
         return;
     rows.remove(row->rowId());
+    const QString key = keyOf(row->videoInfo());
+    if (--entryKeys[key] <= 0)
+        entryKeys.remove(key);
     if (loadThread)
         loadThread->removeItemWidget(row->rowId());
 }
@@ -77,9 +81,18 @@ void OxListWidget::removeVideoInfo(const OxVideoInfo &info)
 void OxListWidget::removeAllRows()
 {
     rows.clear();
+    entryKeys.clear();
     if (loadThread)
         loadThread->removeAllItemWidgets();
     clear();
+}
+
+QString OxListWidget::keyOf(const OxVideoInfo &info)
+{
+    QString key = info.name;
+    for (const OxVideoFile &video : info.videos)
+        key += QLatin1Char('\0') + video.path.toCaseFolded();
+    return key;
 }
 
 OxVideoItemWidget *OxListWidget::rowWidget(int index) const

@@ -25,6 +25,12 @@ public:
     void removeRow(int row);
     void removeAllRows();
 
+    // True when a row's entry equals info; a hash lookup, not a walk over the rows.
+    bool containsVideoInfo(const OxVideoInfo &info) const
+    {
+        return entryKeys.contains(keyOf(info));
+    }
+
     OxVideoItemWidget *rowWidget(int row) const;
     OxVideoItemWidget *rowWidget(QListWidgetItem *item) const;
     // Null until the first row is added.
@@ -45,4 +51,7 @@ private:
     // The live rows by id; a probe result whose id is missing belongs to a removed row.
     QHash<quint64, OxVideoItemWidget *> rows;
     quint64 nextRowId = 1;
+    // What entry equality compares, for every row: name and case-folded paths.
+    static QString keyOf(const OxVideoInfo &info);
+    QHash<QString, int> entryKeys;
 };

@@ -33,6 +33,30 @@ QStringList filesOf(const QString &folder)
     return names;
 }
 
+// Many rows at once. A visible view lays out every row widget again after each
+// inserted row, which makes adding n rows cost n squared; a hidden one does it once
+// when it is shown again, before anything is painted.
+class RowBatch
+{
+public:
+    explicit RowBatch(QWidget *list) : list(list), shown(list->isVisible())
+    {
+        if (shown)
+            list->hide();
+    }
+    ~RowBatch()
+    {
+        if (shown)
+            list->show();
+    }
+    RowBatch(const RowBatch &) = delete;
+    RowBatch &operator=(const RowBatch &) = delete;
+
+private:
+    QWidget *list;
+    bool shown;
+};
+
 } // namespace
 
 OxVideoListWidget::OxVideoListWidget(QWidget *parent) : QWidget(parent)
@@ -61,6 +85,7 @@ void OxVideoListWidget::loadPlaylist()
 {
     const QString folder = OxFileUtils().playlistDir();
     qDebug("%s", qPrintable(folder));
+    const RowBatch batch(listWidget);
     for (const QString &name : filesOf(folder)) {
         if (!name.endsWith(QLatin1String(".xml")))
             continue;
@@ -74,6 +99,7 @@ void OxVideoListWidget::addVideoDir(const QString &dir, bool save)
     if (!QFileInfo(dir).isDir())
         return;
     const QDir folder(dir);
+    const RowBatch batch(listWidget);
     for (const QString &name : filesOf(dir)) {
         for (const char *extension : {".mp4", ".MP4", ".avi", ".AVI", ".mov", ".MOV"}) {
             if (name.endsWith(QLatin1String(extension))) {
@@ -108,10 +134,8 @@ void OxVideoListWidget::addEntry(const OxVideoInfo &info, bool save, const QStri
         if (!isRecordingPath(video.path))
             return;
     }
-    for (int i = 0; i < listWidget->count(); ++i) {
-        if (OxVideoItemWidget *row = listWidget->rowWidget(i); row && row->videoInfo() == info)
-            return;
-    }
+    if (listWidget->containsVideoInfo(info))
+        return;
     OxVideoItemWidget *row = listWidget->addVideoItem(info);
     QString file = playlistFile;
     if (save && file.isEmpty()) {
