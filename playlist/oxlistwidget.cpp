@@ -14,10 +14,7 @@ OxListWidget::OxListWidget(QWidget *parent) : QListWidget(parent)
 OxListWidget::~OxListWidget()
 {
     if (loadThread) {
-        if (loadThread->isRunning()) {
-            loadThread->requestStop();
-            loadThread->waitFinished();
-        }
+        loadThread->stopAndWait();
         delete loadThread;
         loadThread = nullptr;
     }

@@ -7,7 +7,6 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QtDebug>
 
 OxVideoInfoLoadThread::OxVideoInfoLoadThread(QObject *parent) : OxThread(parent)
@@ -19,7 +18,7 @@ void OxVideoInfoLoadThread::addItemWidget(OxVideoItemWidget *row)
 {
     bool start = false;
     {
-        QMutexLocker locker(&lock);
+        std::lock_guard<std::mutex> locker(lock);
         qDebug("OxVideoInfoLoadThread %p addItemWidget began", static_cast<void *>(this));
         queue.append(Job{row->rowId(), row->videoInfo()});
         qDebug("OxVideoInfoLoadThread %p addItemWidget ended", static_cast<void *>(this));
@@ -33,13 +32,14 @@ void OxVideoInfoLoadThread::addItemWidget(OxVideoItemWidget *row)
         // looks at the queue no more, so waiting for it takes no longer than its exit.
         if (isRunning())
             wait();
+        ++runsStarted;
         this->start();
     }
 }
 
 void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     for (int i = queue.size() - 1; i >= 0; --i) {
         if (queue.at(i).rowId == rowId)
             queue.removeAt(i);
@@ -48,7 +48,7 @@ void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)
 
 void OxVideoInfoLoadThread::removeAllItemWidgets()
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     queue.clear();
 }
 
@@ -71,7 +71,7 @@ void OxVideoInfoLoadThread::run()
     while (!isStopRequested()) {
         Job job;
         {
-            QMutexLocker locker(&lock);
+            std::lock_guard<std::mutex> locker(lock);
             if (queue.isEmpty()) {
                 active = false;
                 break;
@@ -99,4 +99,13 @@ void OxVideoInfoLoadThread::run()
     }
     qDebug("OxVideoInfoLoadThread %p ended", static_cast<void *>(this));
     finishRun();
+    runsEnded.fetch_add(1, std::memory_order_release);
+}
+
+void OxVideoInfoLoadThread::stopAndWait()
+{
+    requestStop();
+    waitFinished();
+    while (runsEnded.load(std::memory_order_acquire) != runsStarted)
+        QThread::msleep(1);
 }

@@ -4,7 +4,9 @@
 #include "oxvideoinfo.h"
 
 #include <QList>
-#include <QMutex>
+
+#include <atomic>
+#include <mutex>
 
 class OxVideoItemWidget;
 
@@ -24,6 +26,9 @@ public:
     // GUI thread. Forgets queued rows that are being removed.
     void removeItemWidget(quint64 rowId);
     void removeAllItemWidgets();
+    // GUI thread. Asks the worker to stop and returns once it has ended: within one
+    // packet read when it is searching a recording for its first picture.
+    void stopAndWait();
 
     // Thumbnail file of a recording: its file name plus a hash of its absolute path,
     // size and modification time, so equal names from two folders, or a name reused on
@@ -44,11 +49,17 @@ private:
         OxVideoInfo info;
     };
 
-    QMutex lock;
+    // A plain std::mutex rather than QMutex: the thread sanitizer sees its ordering.
+    std::mutex lock;
     // Guarded by lock: the GUI thread appends and removes, the worker takes the first.
     QList<Job> queue;
     // Guarded by lock. Set by addItemWidget when it starts the thread, cleared by the
     // worker when it finds the queue empty and decides to end; so a row queued at any
     // moment is either seen by the running worker or starts a new run.
     bool active = false;
+    // Runs started (written by the GUI thread only) and runs ended (counted by the
+    // worker as its last step, with release order): equal once the worker has let go of
+    // everything, so the GUI thread may destroy what it used.
+    int runsStarted = 0;
+    std::atomic<int> runsEnded{0};
 };
