@@ -37,9 +37,17 @@ OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info)
         loadThread = new OxVideoInfoLoadThread(this);
         connect(loadThread, &OxVideoInfoLoadThread::videoInfoLoaded, this,
                 &OxListWidget::onVideoInfoLoaded);
+        loadThread->setHeld(probingHeld);
     }
     loadThread->addItemWidget(row);
     return row;
+}
+
+void OxListWidget::holdProbing(bool hold)
+{
+    probingHeld = hold;
+    if (loadThread)
+        loadThread->setHeld(hold);
 }
 
 void OxListWidget::forgetRow(OxVideoItemWidget *row)

@@ -22,19 +22,40 @@ void OxVideoInfoLoadThread::addItemWidget(OxVideoItemWidget *row)
         qDebug("OxVideoInfoLoadThread %p addItemWidget began", static_cast<void *>(this));
         queue.append(Job{row->rowId(), row->videoInfo()});
         qDebug("OxVideoInfoLoadThread %p addItemWidget ended", static_cast<void *>(this));
-        if (!active && !isStopRequested()) {
-            active = true;
-            start = true;
-        }
+        start = claimStart();
     }
-    if (start) {
-        // The worker may still be on its way out after finding the queue empty; it
-        // looks at the queue no more, so waiting for it takes no longer than its exit.
-        if (isRunning())
-            wait();
-        ++runsStarted;
-        this->start();
+    if (start)
+        startRun();
+}
+
+void OxVideoInfoLoadThread::setHeld(bool value)
+{
+    bool start = false;
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        held = value;
+        start = !queue.isEmpty() && claimStart();
     }
+    if (start)
+        startRun();
+}
+
+bool OxVideoInfoLoadThread::claimStart()
+{
+    if (active || held || isStopRequested())
+        return false;
+    active = true;
+    return true;
+}
+
+void OxVideoInfoLoadThread::startRun()
+{
+    // The worker may still be on its way out after finding the queue empty; it looks at
+    // the queue no more, so waiting for it takes no longer than its exit.
+    if (isRunning())
+        wait();
+    ++runsStarted;
+    start();
 }
 
 void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)
@@ -72,7 +93,7 @@ void OxVideoInfoLoadThread::run()
         Job job;
         {
             std::lock_guard<std::mutex> locker(lock);
-            if (queue.isEmpty()) {
+            if (queue.isEmpty() || held) {
                 active = false;
                 break;
             }

@@ -35,17 +35,20 @@ QStringList filesOf(const QString &folder)
 
 // Many rows at once. A visible view lays out every row widget again after each
 // inserted row, which makes adding n rows cost n squared; a hidden one does it once
-// when it is shown again, before anything is painted.
+// when it is shown again, before anything is painted. Probing waits for the batch, so
+// it does not compete with it for the disk.
 class RowBatch
 {
 public:
-    explicit RowBatch(QWidget *list) : list(list), shown(list->isVisible())
+    explicit RowBatch(OxListWidget *list) : list(list), shown(list->isVisible())
     {
         if (shown)
             list->hide();
+        list->holdProbing(true);
     }
     ~RowBatch()
     {
+        list->holdProbing(false);
         if (shown)
             list->show();
     }
@@ -53,7 +56,7 @@ public:
     RowBatch &operator=(const RowBatch &) = delete;
 
 private:
-    QWidget *list;
+    OxListWidget *list;
     bool shown;
 };
 
@@ -281,6 +284,7 @@ void OxVideoListWidget::removeMissingEntries()
         else
             deletePlaylistFile(listWidget->item(i));
     }
+    const RowBatch batch(listWidget);
     listWidget->removeAllRows();
     ownedFiles.clear();
     for (const auto &entry : keep)
