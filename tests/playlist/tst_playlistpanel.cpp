@@ -1,5 +1,6 @@
 #include "damagedrecording.h"
 #include "ffmpeg_ptr.h"
+#include "language.h"
 #include "oxfileutils.h"
 #include "oxjpeg.h"
 #include "oxlistwidget.h"
@@ -339,6 +340,9 @@ private slots:
                                               "20240306_2359.MP4", "20240307_0001.MP4"}
                                << QStringList{"20240306_2359", "20240307_0001", "20240307_0959",
                                               "20240307_1000"};
+        QTest::newRow("extensions, letter case as the camera writes it")
+            << QStringList{"c.Mp4", "b.MOV", "d.txt", "a.mp4", "e.avi"}
+            << QStringList{"a", "b", "e"};
         QTest::newRow("prefix and counter")
             << QStringList{"FILE9.MOV", "FILE11.MOV", "FILE10.MOV", "NOTE.txt", "file010.mp4"}
             << QStringList{"FILE9", "FILE10", "file010", "FILE11"};
@@ -360,6 +364,52 @@ private slots:
         }
         auto panel = makePanel();
         QCOMPARE(rowNames(*panel), expected);
+    }
+
+    // What the window asks of the panel: select the opened file, the entry after the one
+    // that ended, a double-clicked entry, and the menu in the chosen language.
+    void selectNextDoubleClickAndLanguage()
+    {
+        const QString dir = home->path() + QStringLiteral("/window");
+        QDir().mkpath(dir);
+        QStringList paths;
+        for (const char *name : {"a.mp4", "b.mp4", "c.mp4"})
+            paths << makeGarbage(dir + QLatin1Char('/') + QLatin1String(name), 10);
+        auto panel = makePanel();
+        panel->addVideoDir(dir, false);
+        OxListWidget *list = panel->list();
+
+        panel->selectVideo(paths[1]);
+        QCOMPARE(list->currentRow(), 1);
+        panel->selectVideo(paths[2].toUpper());
+        QCOMPARE(list->currentRow(), 1);
+
+        OxVideoInfo *next = nullptr;
+        QVERIFY(panel->nextVideoInfo(paths[0], &next));
+        QCOMPARE(next, &list->rowWidget(1)->videoInfo());
+        QVERIFY(!panel->nextVideoInfo(paths[2], &next));
+        QVERIFY(!panel->nextVideoInfo(dir + QStringLiteral("/none.mp4"), &next));
+
+        QSignalSpy spy(panel.get(), &OxVideoListWidget::onDoubleClickVideoInfo);
+        // The spy cannot keep a reference argument: see which entry it names.
+        OxVideoInfo *clicked = nullptr;
+        connect(panel.get(), &OxVideoListWidget::onDoubleClickVideoInfo,
+                [&](OxVideoInfo &info) { clicked = &info; });
+        QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+        const QPoint middle = list->rowWidget(2)->rect().center();
+        QTest::mouseClick(list->rowWidget(2), Qt::LeftButton, {}, middle);
+        QTest::mouseDClick(list->rowWidget(2), Qt::LeftButton, {}, middle);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(clicked, &list->rowWidget(2)->videoInfo());
+
+        setLanguageRoot(QStringLiteral(DASHCAM_SOURCE_DIR "/language"));
+        loadLanguage(QStringLiteral("english"));
+        panel->retranslate();
+        QCOMPARE(panel->openFolderAction()->text(), QStringLiteral("Show in folder"));
+        QCOMPARE(panel->clearAction()->text(), QStringLiteral("Clear playlist"));
+        loadLanguage(QStringLiteral("none"));
+        panel->retranslate();
+        QCOMPARE(panel->removeAction()->text(), QStringLiteral("remove"));
     }
 
     void showFolder_data()
