@@ -409,17 +409,6 @@ void MainWindow::onGPSCorrectionChanged(int correction)
     openVideo(currentPath);
 }
 
-namespace {
-
-bool isRecording(const QString &path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("mp4") || suffix == QLatin1String("mov") ||
-           suffix == QLatin1String("avi");
-}
-
-} // namespace
-
 void MainWindow::openPaths(const QStringList &paths)
 {
     QString first;     // the first recording given, or the first of the first folder
@@ -438,7 +427,7 @@ void MainWindow::openPaths(const QStringList &paths)
             videoListWidget->addVideoFile(path, true);
             if (firstFile.isEmpty())
                 firstFile = path;
-            if (first.isEmpty() && isRecording(path))
+            if (first.isEmpty() && OxVideoListWidget::isRecordingPath(path))
                 first = path;
         }
     }

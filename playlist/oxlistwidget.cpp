@@ -14,11 +14,7 @@ OxListWidget::OxListWidget(QWidget *parent) : QListWidget(parent)
 OxListWidget::~OxListWidget()
 {
     if (loadThread) {
-        if (loadThread->isRunning()) {
-            loadThread->requestStop();
-            loadThread->waitFinished();
-        }
-        loadThread->wait(); // joins the OS thread, after which all it did is visible here
+        loadThread->stopAndWait();
         delete loadThread;
         loadThread = nullptr;
     }
@@ -41,9 +37,17 @@ OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info)
         loadThread = new OxVideoInfoLoadThread(this);
         connect(loadThread, &OxVideoInfoLoadThread::videoInfoLoaded, this,
                 &OxListWidget::onVideoInfoLoaded);
+        loadThread->setHeld(probingHeld);
     }
     loadThread->addItemWidget(row);
     return row;
+}
+
+void OxListWidget::holdProbing(bool hold)
+{
+    probingHeld = hold;
+    if (loadThread)
+        loadThread->setHeld(hold);
 }
 
 void OxListWidget::forgetRow(OxVideoItemWidget *row)

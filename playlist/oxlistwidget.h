@@ -33,6 +33,8 @@ public:
 
     OxVideoItemWidget *rowWidget(int row) const;
     OxVideoItemWidget *rowWidget(QListWidgetItem *item) const;
+    // While held, added rows wait for probing until it is released.
+    void holdProbing(bool hold);
     // Null until the first row is added.
     OxVideoInfoLoadThread *videoInfoLoadThread() const { return loadThread; }
 
@@ -48,6 +50,7 @@ private:
     void forgetRow(OxVideoItemWidget *row);
 
     OxVideoInfoLoadThread *loadThread = nullptr; // owned
+    bool probingHeld = false;
     // The live rows by id; a probe result whose id is missing belongs to a removed row.
     QHash<quint64, OxVideoItemWidget *> rows;
     quint64 nextRowId = 1;

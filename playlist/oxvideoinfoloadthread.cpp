@@ -7,7 +7,6 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QtDebug>
 
 OxVideoInfoLoadThread::OxVideoInfoLoadThread(QObject *parent) : OxThread(parent)
@@ -19,27 +18,49 @@ void OxVideoInfoLoadThread::addItemWidget(OxVideoItemWidget *row)
 {
     bool start = false;
     {
-        QMutexLocker locker(&lock);
+        std::lock_guard<std::mutex> locker(lock);
         qDebug("OxVideoInfoLoadThread %p addItemWidget began", static_cast<void *>(this));
         queue.append(Job{row->rowId(), row->videoInfo()});
         qDebug("OxVideoInfoLoadThread %p addItemWidget ended", static_cast<void *>(this));
-        if (!active && !isStopRequested()) {
-            active = true;
-            start = true;
-        }
+        start = claimStart();
     }
-    if (start) {
-        // The worker may still be on its way out after finding the queue empty; it
-        // looks at the queue no more, so waiting for it takes no longer than its exit.
-        if (isRunning())
-            wait();
-        this->start();
+    if (start)
+        startRun();
+}
+
+void OxVideoInfoLoadThread::setHeld(bool value)
+{
+    bool start = false;
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        held = value;
+        start = !queue.isEmpty() && claimStart();
     }
+    if (start)
+        startRun();
+}
+
+bool OxVideoInfoLoadThread::claimStart()
+{
+    if (active || held || isStopRequested())
+        return false;
+    active = true;
+    return true;
+}
+
+void OxVideoInfoLoadThread::startRun()
+{
+    // The worker may still be on its way out after finding the queue empty; it looks at
+    // the queue no more, so waiting for it takes no longer than its exit.
+    if (isRunning())
+        wait();
+    ++runsStarted;
+    start();
 }
 
 void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     for (int i = queue.size() - 1; i >= 0; --i) {
         if (queue.at(i).rowId == rowId)
             queue.removeAt(i);
@@ -48,7 +69,7 @@ void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)
 
 void OxVideoInfoLoadThread::removeAllItemWidgets()
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     queue.clear();
 }
 
@@ -71,8 +92,8 @@ void OxVideoInfoLoadThread::run()
     while (!isStopRequested()) {
         Job job;
         {
-            QMutexLocker locker(&lock);
-            if (queue.isEmpty()) {
+            std::lock_guard<std::mutex> locker(lock);
+            if (queue.isEmpty() || held) {
                 active = false;
                 break;
             }
@@ -98,4 +119,14 @@ void OxVideoInfoLoadThread::run()
             emit videoInfoLoaded(job.rowId, job.info);
     }
     qDebug("OxVideoInfoLoadThread %p ended", static_cast<void *>(this));
+    runsEnded.fetch_add(1, std::memory_order_release);
+}
+
+void OxVideoInfoLoadThread::stopAndWait()
+{
+    requestStop();
+    waitFinished();
+    while (runsEnded.load(std::memory_order_acquire) != runsStarted)
+        QThread::msleep(1);
+    wait(); // the OS thread too, before the owner deletes this object
 }

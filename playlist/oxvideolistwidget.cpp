@@ -15,15 +15,6 @@
 
 namespace {
 
-bool isRecordingPath(const QString &path)
-{
-    for (const char *extension : {".mp4", ".avi", ".mov"}) {
-        if (path.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
-
 // The files of a folder, no sub-folders and no symbolic links, in natural name order.
 QStringList filesOf(const QString &folder)
 {
@@ -35,17 +26,20 @@ QStringList filesOf(const QString &folder)
 
 // Many rows at once. A visible view lays out every row widget again after each
 // inserted row, which makes adding n rows cost n squared; a hidden one does it once
-// when it is shown again, before anything is painted.
+// when it is shown again, before anything is painted. Probing waits for the batch, so
+// it does not compete with it for the disk.
 class RowBatch
 {
 public:
-    explicit RowBatch(QWidget *list) : list(list), shown(list->isVisible())
+    explicit RowBatch(OxListWidget *list) : list(list), shown(list->isVisible())
     {
         if (shown)
             list->hide();
+        list->holdProbing(true);
     }
     ~RowBatch()
     {
+        list->holdProbing(false);
         if (shown)
             list->show();
     }
@@ -53,7 +47,7 @@ public:
     RowBatch &operator=(const RowBatch &) = delete;
 
 private:
-    QWidget *list;
+    OxListWidget *list;
     bool shown;
 };
 
@@ -92,6 +86,15 @@ void OxVideoListWidget::loadPlaylist()
         const QString path = QDir(folder).absoluteFilePath(name);
         addEntry(OxVideoInfo(path), false, path);
     }
+}
+
+bool OxVideoListWidget::isRecordingPath(const QString &path)
+{
+    for (const char *extension : {".mp4", ".avi", ".mov"}) {
+        if (path.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
 }
 
 QStringList OxVideoListWidget::recordingsIn(const QString &dir)
@@ -294,6 +297,7 @@ void OxVideoListWidget::removeMissingEntries()
         else
             deletePlaylistFile(listWidget->item(i));
     }
+    const RowBatch batch(listWidget);
     listWidget->removeAllRows();
     ownedFiles.clear();
     for (const auto &entry : keep)

@@ -30,6 +30,8 @@ public:
     void addVideoDir(const QString &dir, bool save);
     // The recordings addVideoDir takes from a folder, as absolute paths in that order.
     static QStringList recordingsIn(const QString &dir);
+    // True for a path ending in .mp4, .avi or .mov in any letter case: what a row takes.
+    static bool isRecordingPath(const QString &path);
     void addVideoFile(const QString &path, bool save);
     // Adds the local files the URLs name (dropped files).
     void addVideoUrls(const QList<QUrl> &urls, bool save);
