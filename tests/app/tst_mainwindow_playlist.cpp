@@ -206,10 +206,12 @@ private slots:
         QVERIFY(playing(before));
 
         QWidget *to = window.get();
-        if (target == "map")
-            to = window->map()->findChild<QWebEngineView *>("googleView");
-        else if (target == "playlist")
+        if (target == "map") {
+            QTRY_VERIFY_WITH_TIMEOUT(to = window->map()->findChild<QWebEngineView *>("googleView"),
+                                     kTimeout);
+        } else if (target == "playlist") {
             to = list()->viewport();
+        }
         QVERIFY(to);
         auto *page = qobject_cast<QWebEngineView *>(to);
         if (page)

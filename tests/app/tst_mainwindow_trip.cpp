@@ -26,6 +26,8 @@ constexpr int kTimeout = 20000;
 
 QVariant evalIn(QWebEngineView *view, const QString &script)
 {
+    if (!view)
+        return {};
     auto result = std::make_shared<QVariant>();
     auto done = std::make_shared<bool>(false);
     view->page()->runJavaScript(script, [result, done](const QVariant &v) {
@@ -54,9 +56,17 @@ class tst_mainwindow_trip : public QObject
     {
         return w.tripPanel()->findChild<QLCDNumber *>(name)->value();
     }
+    // The page is built once the window has been painted.
     QWebEngineView *mapPage(MainWindow &w)
     {
-        return w.map()->findChild<QWebEngineView *>("googleView");
+        QWebEngineView *page = nullptr;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (page = w.map()->findChild<QWebEngineView *>("googleView")) != nullptr;
+                },
+                kTimeout))
+            qWarning("no map page");
+        return page;
     }
     QVariantMap pageState(MainWindow &w)
     {
