@@ -490,8 +490,6 @@ void OxFFPlayer::videoLoop()
     int lateRun = 0;
     int onTimeRun = 0;
     int64_t nextLog = next + 1000000;
-    qint64 loggedDropped = dropped;
-    qint64 loggedSkipped = skipped;
 
     // The decoder skips while pictures keep coming late and decodes everything again once
     // it is ahead: pictures on time and some of them waiting in the queue.
@@ -521,12 +519,8 @@ void OxFFPlayer::videoLoop()
         const int64_t now = av_gettime();
         if (now >= nextLog) {
             nextLog = now + 1000000;
-            if (dropped != loggedDropped || skipped != loggedSkipped) {
-                loggedDropped = dropped;
-                loggedSkipped = skipped;
-                qDebug("late pictures: dropped %lld, skipped %lld", (long long)loggedDropped,
-                       (long long)loggedSkipped);
-            }
+            qDebug("position %lf: pictures dropped %lld, skipped %lld", _videoTime.load(),
+                   (long long)dropped.load(), (long long)skipped.load());
         }
         if (seekCount != seenSeeks) {
             seenSeeks = seekCount;
