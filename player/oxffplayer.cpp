@@ -32,6 +32,9 @@ constexpr int kSeekFlags = AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_FRAME;
 // The longest run of pictures a skipping decoder leaves out, plus one.
 constexpr int kMaxSteps = 16;
 constexpr int kSkipWindow = 32;
+// Late pictures in a row that make the decoder skip: a single hiccup of the machine
+// does not.
+constexpr int kLateRun = 4;
 
 double frameSeconds(const AVFrame *frame, double timeBase)
 {
@@ -347,6 +350,7 @@ void OxFFPlayer::decodeLoop()
         // A gap of a few frame intervals after the picture before is where the decoder
         // skipped pictures: the video thread keeps it on the clock. Larger gaps and steps
         // back are seeks or broken timestamps and count as one interval.
+        picture->restartsClock = lastPictureTime < 0;
         if (lastPictureTime >= 0) {
             const long gap = std::lround((picture->time - lastPictureTime) / pictureSeconds);
             if (gap >= 2 && gap <= kMaxSteps) {
@@ -496,7 +500,7 @@ void OxFFPlayer::videoLoop()
     auto followLateness = [&](int64_t late) {
         if (late > step) {
             onTimeRun = 0;
-            if (++lateRun >= 2) {
+            if (++lateRun >= kLateRun) {
                 const int level = late > 8 * step ? 2 : 1;
                 if (skipLevel < level)
                     skipLevel = level;
@@ -532,6 +536,10 @@ void OxFFPlayer::videoLoop()
         }
         if (!pending) {
             pending = static_cast<OxYUV420P *>(pictureQueue->pop());
+            // The first picture after a start or a seek sets the clock: the time the
+            // decoder took to bring it is no lateness.
+            if (pending && (pending->restartsClock || lastDue < 0) && now > next)
+                next = now;
             if (pending)
                 due = next + (pending->steps - 1) * step;
         }
@@ -567,10 +575,8 @@ void OxFFPlayer::videoLoop()
         if (seekPending || !endReached) {
             // No picture yet although the next is due: the decoder is behind. The clock
             // goes on without it, so the sound does not wait.
-            if (lastDue >= 0 && now - next > step) {
+            if (lastDue >= 0 && now - next > step)
                 clockTime = lastTime + (now - lastDue) / 1e6;
-                followLateness(now - next);
-            }
             QThread::msleep(1);
             continue;
         }

@@ -42,6 +42,8 @@ public:
     // Frame intervals from the picture before it: more than one when the decoder skipped
     // the pictures in between. Set by the producer.
     int steps = 1;
+    // The first picture after opening or a seek: the clock starts again with it.
+    bool restartsClock = false;
 };
 
 // A chunk of sound ready for the output device. Interleaved sound uses data[0] only.
