@@ -62,7 +62,7 @@ OxMapWidget::PageQueue *OxMapWidget::currentQueue()
 
 void OxMapWidget::buildCurrentPage()
 {
-    if (!pagesAllowed || !typeChosen)
+    if (!pagesAllowed || !typeChosen || pagesHeld)
         return;
     const QString root = pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
     if (mapType == 2 && !googleView) {
@@ -101,6 +101,12 @@ void OxMapWidget::setMapType(int type)
     typeChosen = true;
     buildCurrentPage();
     resize(size());
+}
+
+void OxMapWidget::holdPages(bool hold)
+{
+    pagesHeld = hold;
+    buildCurrentPage();
 }
 
 void OxMapWidget::setGPSCorrection(int flag)

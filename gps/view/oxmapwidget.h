@@ -30,6 +30,11 @@ public:
     // Both in seconds.
     void updateProgress(double current, double duration);
 
+    // While held, no page is built (calls wait as for a page still loading). The window
+    // holds the page back while a recording starts, so that starting the web engine does
+    // not hold up its first pictures. Releasing builds the chosen page when it is due.
+    void holdPages(bool hold);
+
     // The folder that holds Map/ (the executable's folder unless set). Takes effect
     // for widgets made afterwards.
     static void setPageRoot(const QString &folder);
@@ -62,6 +67,7 @@ private:
     // Set just after the first paint; views are built from then on.
     bool pagesAllowed = false;
     bool pagesScheduled = false;
+    bool pagesHeld = false;
     int mapType = 0;
     int pointCount = 0;
     int gpsCorrection = 1;

@@ -116,6 +116,24 @@ private slots:
         QVERIFY(addGpsBox(boxClip, box));
     }
 
+    // Starting the web engine would hold up the first pictures of a recording opened
+    // with the window: the page is made once the recording has played a second.
+    void mapPageWaitsForTheFirstSecond()
+    {
+        MainWindow w;
+        w.show();
+        w.openVideo(plainClip);
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QElapsedTimer timer;
+        timer.start();
+        while (w.engine()->videoTime() < 0.9 && timer.elapsed() < kTimeout) {
+            QVERIFY(!w.map()->findChild<QWebEngineView *>());
+            QTest::qWait(5);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(w.map()->findChild<QWebEngineView *>("googleView"), kTimeout);
+        QVERIFY(w.engine()->isPlaying());
+    }
+
     // The route and the trip figures are there when playback starts, whichever of the
     // two places of the recording holds the track.
     void trackShownOnOpen_data()
