@@ -501,7 +501,7 @@ void OxFFPlayer::videoLoop()
         if (late > step) {
             onTimeRun = 0;
             if (++lateRun >= kLateRun) {
-                const int level = late > 8 * step ? 2 : 1;
+                const int level = late > 3 * step ? 2 : 1;
                 if (skipLevel < level)
                     skipLevel = level;
             }
@@ -509,7 +509,7 @@ void OxFFPlayer::videoLoop()
         }
         lateRun = 0;
         if (late <= step / 4 && ++onTimeRun >= 8 && skipLevel > 0 &&
-            pictureQueue->size() >= qMin(15, frameCache / 2)) {
+            pictureQueue->size() >= frameCache / 2) {
             skipLevel = 0;
             onTimeRun = 0;
         }
@@ -613,7 +613,9 @@ void OxFFPlayer::audioLoop()
         OxAudioData *chunk = audioResampler->popChunk();
         if (chunk) {
             audioTime = chunk->time;
-            const double behind = clockTime - chunk->time;
+            // Measured against the picture on screen, not the clock: sound that a late
+            // decoder brings late is played, not dropped.
+            const double behind = _videoTime - chunk->time;
             catchingUp = behind > late || (catchingUp && behind > 0);
             if (catchingUp) {
                 delete chunk;
