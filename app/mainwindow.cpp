@@ -205,6 +205,9 @@ void MainWindow::openVideo(const QString &path)
     }
     if (result >= 0) {
         showPlayingState();
+        // A map page not made yet waits until the recording has played for a second, is
+        // paused or stops: starting the web engine would hold up the first pictures.
+        mapWidget->holdPages(true);
     } else {
         // Nothing of the previous recording may stay on screen, or it would look as if
         // the new file had loaded.
@@ -228,6 +231,7 @@ void MainWindow::stopEngine()
 void MainWindow::stopPlayback()
 {
     stopEngine();
+    mapWidget->holdPages(false);
     videoView->showLogo();
     resetTripDisplay();
 }
@@ -242,6 +246,7 @@ void MainWindow::togglePause()
 {
     if (player->isPlaying()) {
         player->pause();
+        mapWidget->holdPages(false);
         showPausedState();
     } else {
         player->resume();
@@ -331,6 +336,8 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
         // once per picture.
         const int second = static_cast<int>(current);
         if (second != lastSecond) {
+            if (lastSecond >= 0)
+                mapWidget->holdPages(false);
             lastSecond = second;
             infoView->updatePosition(current, duration);
             mapWidget->updateProgress(current, duration);

@@ -10,6 +10,7 @@
 #include <QAudioDeviceInfo>
 #include <QDebug>
 
+#include <cmath>
 #include <utility>
 
 extern "C" {
@@ -27,6 +28,13 @@ void releaseItem(void *item)
 
 // Backward to the key frame at or before the target.
 constexpr int kSeekFlags = AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_FRAME;
+
+// The longest run of pictures a skipping decoder leaves out, plus one.
+constexpr int kMaxSteps = 16;
+constexpr int kSkipWindow = 32;
+// Late pictures in a row that make the decoder skip: a single hiccup of the machine
+// does not.
+constexpr int kLateRun = 4;
 
 double frameSeconds(const AVFrame *frame, double timeBase)
 {
@@ -154,6 +162,10 @@ void OxFFPlayer::prepare()
     readResult = 0;
     audioTime = 0;
     _videoTime = 0;
+    clockTime = 0;
+    skipLevel = 0;
+    dropped = 0;
+    skipped = 0;
     soundLost = false;
     endReached = false;
     _duration = reader->duration();
@@ -264,7 +276,9 @@ int OxFFPlayer::seek(double seconds, int flags)
         if (audioResampler)
             audioResampler->reset();
         _videoTime = seconds;
+        clockTime = seconds;
         audioTime = seconds;
+        ++seekCount;
     }
     return r;
 }
@@ -317,6 +331,12 @@ void OxFFPlayer::decodeLoop()
     AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
     OxDecodeThread *self = decodeThread.get();
+    const double pictureSeconds = interval / 1e6;
+    // Time of the picture queued last, -1 after a seek.
+    double lastPictureTime = -1;
+    // Pictures still to come out of a decoder that was asked to skip: gaps among them
+    // are counted as skipped. Frame threads hand pictures out a few packets late.
+    int skipWindow = 0;
 
     auto stopAsked = [&] { return !self || self->isStopRequested(); };
 
@@ -327,6 +347,21 @@ void OxFFPlayer::decodeLoop()
         if (!picture)
             return Step::Go;
         picture->time = frameSeconds(f, videoBase);
+        // A gap of a few frame intervals after the picture before is where the decoder
+        // skipped pictures: the video thread keeps it on the clock. Larger gaps and steps
+        // back are seeks or broken timestamps and count as one interval.
+        picture->restartsClock = lastPictureTime < 0;
+        if (lastPictureTime >= 0) {
+            const long gap = std::lround((picture->time - lastPictureTime) / pictureSeconds);
+            if (gap >= 2 && gap <= kMaxSteps) {
+                picture->steps = int(gap);
+                if (skipWindow > 0)
+                    skipped += gap - 1;
+            }
+        }
+        lastPictureTime = picture->time;
+        if (skipWindow > 0)
+            --skipWindow;
         while (pictureQueue->size() > frameCache) {
             if (stopAsked() || seekPending) {
                 delete picture;
@@ -386,8 +421,12 @@ void OxFFPlayer::decodeLoop()
             // Taken in one step, so a request that arrives during the seek is kept for
             // the next turn.
             seekPending.exchange(false);
-            if (seek(seekTarget, kSeekFlags) < 0 && wasAtEnd)
-                endReached = true; // a failed seek leaves everything as it was
+            if (seek(seekTarget, kSeekFlags) < 0) {
+                if (wasAtEnd)
+                    endReached = true; // a failed seek leaves everything as it was
+            } else {
+                lastPictureTime = -1;
+            }
         }
         if (endReached) {
             // Everything is queued: wait for a seek or the stop.
@@ -415,9 +454,17 @@ void OxFFPlayer::decodeLoop()
             continue;
         }
         Step step = Step::Go;
-        if (reader->isVideoPacket(packet.get()))
+        if (reader->isVideoPacket(packet.get())) {
+            const int level = skipLevel;
+            const AVDiscard discard = level >= 2   ? AVDISCARD_BIDIR
+                                      : level == 1 ? AVDISCARD_NONREF
+                                                   : AVDISCARD_DEFAULT;
+            if (vctx->skip_frame != discard)
+                vctx->skip_frame = discard;
+            if (level > 0)
+                skipWindow = kSkipWindow;
             step = decodeVideo(packet.get());
-        else if (audioResampler && actx && !soundLost && reader->isAudioPacket(packet.get()))
+        } else if (audioResampler && actx && !soundLost && reader->isAudioPacket(packet.get()))
             decodeAudio(packet.get());
         av_packet_unref(packet.get());
         if (step == Step::Stop)
@@ -434,27 +481,102 @@ void OxFFPlayer::videoLoop()
     const qint64 step = interval;
     int64_t next = av_gettime();
     qDebug("interval %lld", (long long)step);
-    for (;;) {
-        if (!self || self->isStopRequested())
+
+    // The picture taken from the queue and the wall time it is due at.
+    OxYUV420P *pending = nullptr;
+    int64_t due = 0;
+    // The last picture shown or dropped since this loop began or the last seek: its time
+    // and when it was due; lastDue < 0 while there is none.
+    double lastTime = 0;
+    int64_t lastDue = -1;
+    int seenSeeks = seekCount;
+    // Pictures in a row that came more than an interval late, and on time.
+    int lateRun = 0;
+    int onTimeRun = 0;
+    int64_t nextLog = next + 1000000;
+
+    // The decoder skips while pictures keep coming late and decodes everything again once
+    // it is ahead: pictures on time and some of them waiting in the queue.
+    auto followLateness = [&](int64_t late) {
+        if (late > step) {
+            onTimeRun = 0;
+            if (++lateRun >= kLateRun) {
+                const int level = late > 3 * step ? 2 : 1;
+                if (skipLevel < level)
+                    skipLevel = level;
+            }
             return;
-        if (av_gettime() < next) {
+        }
+        lateRun = 0;
+        if (late <= step / 4 && ++onTimeRun >= 8 && skipLevel > 0 &&
+            pictureQueue->size() >= frameCache / 2) {
+            skipLevel = 0;
+            onTimeRun = 0;
+        }
+    };
+
+    for (;;) {
+        if (!self || self->isStopRequested()) {
+            delete pending;
+            return;
+        }
+        const int64_t now = av_gettime();
+        if (now >= nextLog) {
+            nextLog = now + 1000000;
+            qDebug("position %lf: pictures dropped %lld, skipped %lld", _videoTime.load(),
+                   (long long)dropped.load(), (long long)skipped.load());
+        }
+        if (seekCount != seenSeeks) {
+            seenSeeks = seekCount;
+            lastDue = -1;
+        }
+        if (now < next) {
             QThread::msleep(1);
             continue;
         }
-        auto *picture = static_cast<OxYUV420P *>(pictureQueue->pop());
-        if (picture) {
-            _videoTime = picture->time;
-            if (videoView)
-                videoView->setFrame(picture);
-            else
+        if (!pending) {
+            pending = static_cast<OxYUV420P *>(pictureQueue->pop());
+            // The first picture after a start or a seek sets the clock: the time the
+            // decoder took to bring it is no lateness.
+            if (pending && (pending->restartsClock || lastDue < 0) && now > next)
+                next = now;
+            if (pending)
+                due = next + (pending->steps - 1) * step;
+        }
+        if (pending) {
+            if (now < due) {
+                QThread::msleep(1);
+                continue;
+            }
+            OxYUV420P *picture = std::exchange(pending, nullptr);
+            const int64_t late = now - due;
+            lastTime = picture->time;
+            lastDue = due;
+            clockTime = picture->time + late / 1e6;
+            // A late picture is not drawn while a newer one waits: drawing it would only
+            // make the next one later still.
+            if (late > step && pictureQueue->size() > 0) {
                 delete picture;
-            report(ReportPicture);
-            next += step;
+                ++dropped;
+            } else {
+                _videoTime = picture->time;
+                if (videoView)
+                    videoView->setFrame(picture);
+                else
+                    delete picture;
+                report(ReportPicture);
+            }
+            followLateness(late);
+            next = due + step;
             continue;
         }
         // The pending seek is read before the end: a seek taken from the end clears the
         // end before it clears its request, so one of the two is always seen.
         if (seekPending || !endReached) {
+            // No picture yet although the next is due: the decoder is behind. The clock
+            // goes on without it, so the sound does not wait.
+            if (lastDue >= 0 && now - next > step)
+                clockTime = lastTime + (now - lastDue) / 1e6;
             QThread::msleep(1);
             continue;
         }
@@ -484,13 +606,15 @@ void OxFFPlayer::audioLoop()
     for (;;) {
         if (self->isStopRequested())
             return;
-        if (audioTime > _videoTime) {
+        if (audioTime > clockTime) {
             QThread::msleep(1);
             continue;
         }
         OxAudioData *chunk = audioResampler->popChunk();
         if (chunk) {
             audioTime = chunk->time;
+            // Measured against the picture on screen, not the clock: sound that a late
+            // decoder brings late is played, not dropped.
             const double behind = _videoTime - chunk->time;
             catchingUp = behind > late || (catchingUp && behind > 0);
             if (catchingUp) {

@@ -30,6 +30,11 @@ using PlayerCallback = void (*)(void *owner, int type, double current, double du
 // threads, queues, resampler, output and reader only while the threads that use them are
 // stopped.
 //
+// On a machine too slow for the recording the clock still runs on wall time: a picture
+// more than a frame interval late is dropped while a newer one waits, the decoder leaves
+// out pictures nothing refers to while pictures keep coming late, and the sound follows
+// the clock rather than the last picture drawn.
+//
 // At the end of the file the decode thread stays, waiting for a seek: one that comes
 // while the last pictures are still being shown takes reading back to its target. The
 // end report comes once the last picture has been shown with no seek pending.
@@ -65,6 +70,10 @@ public:
     double duration() const { return _duration.load(); }
     int frameCacheLimit() const { return frameCache.load(); }
     qint64 frameInterval() const { return interval.load(); }
+    // Since open(): pictures that came too late to be drawn, and pictures the decoder did
+    // not decode to catch up with the clock.
+    qint64 droppedPictures() const { return dropped.load(); }
+    qint64 skippedPictures() const { return skipped.load(); }
 
     // Owner thread only: these look at objects that stop() releases.
     qint64 queuedPictures() const;
@@ -100,6 +109,20 @@ private:
     // Written by the audio thread (and by a seek on the decode thread), read by all.
     std::atomic<double> audioTime{0};
     double _frameTime = -1;
+    // Where playback is: the time of the last picture shown or dropped, moved on with the
+    // wall clock while the decoder is late. Sound is released up to it. Written by the
+    // video thread (and by a seek on the decode thread), read by the audio thread.
+    std::atomic<double> clockTime{0};
+    // Counts a successful seek, so the video thread knows its last picture is stale.
+    // Written by the decode thread, read by the video thread.
+    std::atomic<int> seekCount{0};
+    // How much the decoder leaves out to catch up: 0 nothing, 1 pictures nothing refers
+    // to, 2 every bidirectional picture. Written by the video thread, read by the decode
+    // thread.
+    std::atomic<int> skipLevel{0};
+    // Written by the video thread (dropped) and the decode thread (skipped); reset by open().
+    std::atomic<qint64> dropped{0};
+    std::atomic<qint64> skipped{0};
     // Written by the owner while no worker runs.
     std::atomic<int> frameCache{30};
     std::atomic<qint64> interval{33000};

@@ -39,6 +39,11 @@ public:
     uint8_t *y = nullptr;
     uint8_t *u = nullptr;
     uint8_t *v = nullptr;
+    // Frame intervals from the picture before it: more than one when the decoder skipped
+    // the pictures in between. Set by the producer.
+    int steps = 1;
+    // The first picture after opening or a seek: the clock starts again with it.
+    bool restartsClock = false;
 };
 
 // A chunk of sound ready for the output device. Interleaved sound uses data[0] only.

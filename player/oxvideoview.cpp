@@ -139,25 +139,27 @@ void OxVideoView::paintGL()
     QMutexLocker locker(&mutex);
     const int ratio = devicePixelRatio();
     glViewport(0, 0, ratio * width(), ratio * height());
+    glUseProgram(program);
+    if (!drawingWarmedUp) {
+        // A software renderer builds its drawing code for the first picture drawn, which
+        // takes several frame intervals, all the while holding the lock the video thread
+        // hands pictures over with. A small picture of the same kind (sizes that are not
+        // powers of two), drawn before anything is shown and cleared away, has that done
+        // before playback starts.
+        const uint8_t black[36] = {};
+        const uint8_t *planes[3] = {black, black, black};
+        placeQuad(6, 6, true);
+        uploadPlanes(planes, 6, 6);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        drawingWarmedUp = true;
+    }
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glUseProgram(program);
 
     if (picture) {
         placeQuad(picture->width, picture->height, true);
-        // Plane rows are tightly packed; with the default alignment of 4, rows whose
-        // length is not a multiple of 4 would be read skewed.
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        const int sizes[3][2] = {{picture->width, picture->height},
-                                 {picture->chromaWidth(), picture->chromaHeight()},
-                                 {picture->chromaWidth(), picture->chromaHeight()}};
         const uint8_t *planes[3] = {picture->y, picture->u, picture->v};
-        for (int i = 0; i < 3; ++i) {
-            glActiveTexture(GL_TEXTURE0 + GLenum(i));
-            glBindTexture(GL_TEXTURE_2D, textures[i]);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, sizes[i][0], sizes[i][1], 0, GL_LUMINANCE,
-                         GL_UNSIGNED_BYTE, planes[i]);
-        }
+        uploadPlanes(planes, picture->width, picture->height);
     } else {
         placeQuad(width(), height(), false);
     }
@@ -167,6 +169,20 @@ void OxVideoView::paintGL()
     if (error != GL_NO_ERROR)
         qDebug("glGetError() = %x", error);
     glFlush();
+}
+
+// Plane rows are tightly packed; with the default alignment of 4, rows whose length is
+// not a multiple of 4 would be read skewed.
+void OxVideoView::uploadPlanes(const uint8_t *const planes[3], int width, int height)
+{
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    const int sizes[3][2] = {{width, height}, {width / 2, height / 2}, {width / 2, height / 2}};
+    for (int i = 0; i < 3; ++i) {
+        glActiveTexture(GL_TEXTURE0 + GLenum(i));
+        glBindTexture(GL_TEXTURE_2D, textures[i]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, sizes[i][0], sizes[i][1], 0, GL_LUMINANCE,
+                     GL_UNSIGNED_BYTE, planes[i]);
+    }
 }
 
 // w x h is the picture, in the widget's logical pixels the quad keeps its aspect ratio.
@@ -219,4 +235,5 @@ void OxVideoView::releaseGL()
     doneCurrent();
     program = 0;
     textures[0] = textures[1] = textures[2] = 0;
+    drawingWarmedUp = false;
 }

@@ -39,11 +39,14 @@ protected:
 
 private:
     void placeQuad(int w, int h, bool withPicture);
+    void uploadPlanes(const uint8_t *const planes[3], int width, int height);
     void releaseGL();
 
     OxYUV420P *picture = nullptr; // guarded by mutex
     GLuint program = 0;
     GLuint textures[3] = {0, 0, 0};
+    // GUI thread: the first draw of the current context has been made.
+    bool drawingWarmedUp = false;
     QMutex mutex;
     GLfloat vertices[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 };

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -55,12 +56,19 @@ int main(int argc, char **argv)
     OxMapWidget::setPageRoot(DASHCAM_RUNTIME_DIR);
     auto *map = new OxMapWidget(&window);
     map->setGeometry(880, 0, 400, 520);
-    auto *view = map->findChild<QWebEngineView *>("googleView");
-    QSignalSpy loaded(view, &QWebEngineView::loadFinished);
     map->setMapType(2);
     map->setGPSCorrection(1);
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window) || !loaded.wait(60000)) {
+    // The page is built once the window has been painted.
+    QWebEngineView *view = nullptr;
+    const bool built =
+        QTest::qWaitForWindowExposed(&window) &&
+        QTest::qWaitFor([&] { return (view = map->findChild<QWebEngineView *>("googleView")); },
+                        60000);
+    std::unique_ptr<QSignalSpy> loaded;
+    if (built)
+        loaded = std::make_unique<QSignalSpy>(view, &QWebEngineView::loadFinished);
+    if (!built || !loaded->wait(60000)) {
         std::fprintf(stderr, "bench_trip: window or map page did not come up\n");
         return 1;
     }

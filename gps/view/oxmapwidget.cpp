@@ -3,6 +3,7 @@
 #include "gpspoint.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
@@ -28,11 +29,6 @@ void OxMapWidget::setPageRoot(const QString &folder)
 
 OxMapWidget::OxMapWidget(QWidget *parent) : QWidget(parent)
 {
-    const QString root = pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
-    baiduView = makeView(QStringLiteral("%1/Map/baiduMap.html").arg(root), &baiduQueue);
-    baiduView->setObjectName(QStringLiteral("baiduView"));
-    googleView = makeView(QStringLiteral("%1/Map/googleMap.html").arg(root), &googleQueue);
-    googleView->setObjectName(QStringLiteral("googleView"));
 }
 
 OxMapWidget::~OxMapWidget() = default;
@@ -40,6 +36,7 @@ OxMapWidget::~OxMapWidget() = default;
 QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
 {
     auto *view = new QWebEngineView(this);
+    view->setGeometry(0, 0, width(), height());
     QWebEngineSettings *settings = view->settings();
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
@@ -58,17 +55,36 @@ QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
     return view;
 }
 
-OxMapWidget::PageQueue *OxMapWidget::queueOf(QWebEngineView *view)
+OxMapWidget::PageQueue *OxMapWidget::currentQueue()
 {
-    return view == googleView ? &googleQueue : &baiduQueue;
+    return mapType == 2 ? &googleQueue : &baiduQueue;
+}
+
+void OxMapWidget::buildCurrentPage()
+{
+    if (!pagesAllowed || !typeChosen || pagesHeld)
+        return;
+    const QString root = pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
+    if (mapType == 2 && !googleView) {
+        googleView = makeView(QStringLiteral("%1/Map/googleMap.html").arg(root), &googleQueue);
+        googleView->setObjectName(QStringLiteral("googleView"));
+    } else if (mapType != 2 && !baiduView) {
+        baiduView = makeView(QStringLiteral("%1/Map/baiduMap.html").arg(root), &baiduQueue);
+        baiduView->setObjectName(QStringLiteral("baiduView"));
+    }
+    currentView = mapType == 2 ? googleView : baiduView;
+    if (baiduView)
+        baiduView->setVisible(currentView == baiduView);
+    if (googleView)
+        googleView->setVisible(currentView == googleView);
 }
 
 void OxMapWidget::runScript(const QString &script)
 {
-    if (!currentView)
+    if (!typeChosen)
         return;
-    PageQueue *queue = queueOf(currentView);
-    if (queue->loaded) {
+    PageQueue *queue = currentQueue();
+    if (currentView && queue->loaded) {
         currentView->page()->runJavaScript(script);
         return;
     }
@@ -82,16 +98,15 @@ void OxMapWidget::runScript(const QString &script)
 void OxMapWidget::setMapType(int type)
 {
     mapType = type;
-    if (type == 2) {
-        currentView = googleView;
-        baiduView->hide();
-        googleView->show();
-    } else {
-        baiduView->show();
-        googleView->hide();
-        currentView = baiduView;
-    }
+    typeChosen = true;
+    buildCurrentPage();
     resize(size());
+}
+
+void OxMapWidget::holdPages(bool hold)
+{
+    pagesHeld = hold;
+    buildCurrentPage();
 }
 
 void OxMapWidget::setGPSCorrection(int flag)
@@ -163,6 +178,22 @@ void OxMapWidget::updateProgress(double current, double duration)
 void OxMapWidget::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    baiduView->setGeometry(0, 0, width(), height());
-    googleView->setGeometry(0, 0, width(), height());
+    for (QWebEngineView *view : {baiduView, googleView}) {
+        if (view)
+            view->setGeometry(0, 0, width(), height());
+    }
+}
+
+void OxMapWidget::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    if (pagesScheduled)
+        return;
+    // Starting the web engine takes a good part of a second: the window this widget is
+    // in goes to the screen first, and the page is built on the next turn of the loop.
+    pagesScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        pagesAllowed = true;
+        buildCurrentPage();
+    });
 }

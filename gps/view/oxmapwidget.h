@@ -9,8 +9,10 @@
 class QWebEngineView;
 
 // The route on a web map page with a marker that follows playback. Two local pages
-// (Map/googleMap.html, Map/baiduMap.html beside the executable) load at once; the
-// one chosen by setMapType receives the script calls.
+// (Map/googleMap.html, Map/baiduMap.html beside the executable); the one chosen by
+// setMapType receives the script calls. A page's web view is built the first time it is
+// chosen, and none before the widget has been painted once: the web engine starts only
+// after the window is on screen. Calls for a page that is not there yet wait for it.
 class OxMapWidget : public QWidget
 {
     Q_OBJECT
@@ -28,12 +30,18 @@ public:
     // Both in seconds.
     void updateProgress(double current, double duration);
 
+    // While held, no page is built (calls wait as for a page still loading). The window
+    // holds the page back while a recording starts, so that starting the web engine does
+    // not hold up its first pictures. Releasing builds the chosen page when it is due.
+    void holdPages(bool hold);
+
     // The folder that holds Map/ (the executable's folder unless set). Takes effect
     // for widgets made afterwards.
     static void setPageRoot(const QString &folder);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // Scripts run before a page has finished loading would run in the empty
@@ -45,12 +53,21 @@ private:
     };
 
     QWebEngineView *makeView(const QString &page, PageQueue *queue);
+    // Builds the chosen page's view when pages may be built and it is not there yet.
+    void buildCurrentPage();
     void runScript(const QString &script);
-    PageQueue *queueOf(QWebEngineView *view);
+    PageQueue *currentQueue();
 
+    // The chosen page's view, none until it is built.
     QWebEngineView *currentView = nullptr;
-    QWebEngineView *baiduView;
-    QWebEngineView *googleView;
+    QWebEngineView *baiduView = nullptr;
+    QWebEngineView *googleView = nullptr;
+    // Set by the first setMapType: script calls before it go nowhere.
+    bool typeChosen = false;
+    // Set just after the first paint; views are built from then on.
+    bool pagesAllowed = false;
+    bool pagesScheduled = false;
+    bool pagesHeld = false;
     int mapType = 0;
     int pointCount = 0;
     int gpsCorrection = 1;

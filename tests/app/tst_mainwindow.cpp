@@ -1,5 +1,6 @@
 #include "language.h"
 #include "mainwindow.h"
+#include "oxmapwidget.h"
 #include "testhome.h"
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QWebEngineView>
 #include <QtTest>
 
 #include <memory>
@@ -31,6 +33,26 @@ protected:
             ++releases;
         return false;
     }
+};
+
+// Notes whether the map held a web view when the window it watches painted first.
+class FirstPaint : public QObject
+{
+public:
+    explicit FirstPaint(MainWindow *window) : window(window) { window->installEventFilter(this); }
+    int paints = 0;
+    bool mapPageThen = false;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && paints++ == 0)
+            mapPageThen = window->map()->findChild<QWebEngineView *>() != nullptr;
+        return false;
+    }
+
+private:
+    MainWindow *window;
 };
 
 } // namespace
@@ -65,6 +87,21 @@ private slots:
         QCOMPARE(w.pos(), QPoint((screen.width() - 1280) / 2, (screen.height() - 720) / 2));
         w.resize(800, 600);
         QCOMPARE(w.size(), QSize(1280, 720));
+    }
+
+    // The web engine takes a good part of a second to start: the window is on screen
+    // before it, and the map page follows by itself.
+    void paintsBeforeTheMapPageIsMade()
+    {
+        MainWindow w;
+        FirstPaint probe(&w);
+        QVERIFY(!w.map()->findChild<QWebEngineView *>());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(probe.paints > 0);
+        QVERIFY(!probe.mapPageThen);
+        QTRY_VERIFY_WITH_TIMEOUT(w.map()->findChild<QWebEngineView *>(), 20000);
+        QCOMPARE(w.map()->findChildren<QWebEngineView *>().size(), 1);
     }
 
     void labelsWithoutLanguageFile()

@@ -202,14 +202,17 @@ private slots:
         QFETCH(QStringList, expectedRows);
         QFETCH(int, playedRow);
         const QString before = other + "/a.mp4";
+        QWidget *to = window.get();
+        if (target == "map") {
+            // The page is made once the window is on screen, and waits while a recording
+            // starts: it must be there before the short recording plays.
+            QTRY_VERIFY_WITH_TIMEOUT(to = window->map()->findChild<QWebEngineView *>("googleView"),
+                                     kTimeout);
+        } else if (target == "playlist") {
+            to = list()->viewport();
+        }
         window->openVideo(before);
         QVERIFY(playing(before));
-
-        QWidget *to = window.get();
-        if (target == "map")
-            to = window->map()->findChild<QWebEngineView *>("googleView");
-        else if (target == "playlist")
-            to = list()->viewport();
         QVERIFY(to);
         auto *page = qobject_cast<QWebEngineView *>(to);
         if (page)

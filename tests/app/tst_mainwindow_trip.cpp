@@ -26,6 +26,8 @@ constexpr int kTimeout = 20000;
 
 QVariant evalIn(QWebEngineView *view, const QString &script)
 {
+    if (!view)
+        return {};
     auto result = std::make_shared<QVariant>();
     auto done = std::make_shared<bool>(false);
     view->page()->runJavaScript(script, [result, done](const QVariant &v) {
@@ -54,9 +56,17 @@ class tst_mainwindow_trip : public QObject
     {
         return w.tripPanel()->findChild<QLCDNumber *>(name)->value();
     }
+    // The page is built once the window has been painted.
     QWebEngineView *mapPage(MainWindow &w)
     {
-        return w.map()->findChild<QWebEngineView *>("googleView");
+        QWebEngineView *page = nullptr;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (page = w.map()->findChild<QWebEngineView *>("googleView")) != nullptr;
+                },
+                kTimeout))
+            qWarning("no map page");
+        return page;
     }
     QVariantMap pageState(MainWindow &w)
     {
@@ -104,6 +114,24 @@ private slots:
         for (int s = 0; s < 6; ++s)
             box.blocks.append(rmcSentence(s) + "\r\n");
         QVERIFY(addGpsBox(boxClip, box));
+    }
+
+    // Starting the web engine would hold up the first pictures of a recording opened
+    // with the window: the page is made once the recording has played a second.
+    void mapPageWaitsForTheFirstSecond()
+    {
+        MainWindow w;
+        w.show();
+        w.openVideo(plainClip);
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QElapsedTimer timer;
+        timer.start();
+        while (w.engine()->videoTime() < 0.9 && timer.elapsed() < kTimeout) {
+            QVERIFY(!w.map()->findChild<QWebEngineView *>());
+            QTest::qWait(5);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(w.map()->findChild<QWebEngineView *>("googleView"), kTimeout);
+        QVERIFY(w.engine()->isPlaying());
     }
 
     // The route and the trip figures are there when playback starts, whichever of the

@@ -27,8 +27,13 @@ public:
         int height;
     };
 
+    // A sink this slow stands for a machine that cannot draw every picture in time.
+    explicit RecordingSink(int delayUs = 0) : delayUs(delayUs) {}
+
     void setFrame(OxYUV420P *picture) override
     {
+        if (delayUs > 0)
+            av_usleep(unsigned(delayUs));
         const int luma = picture->y[(picture->height / 2) * picture->width + picture->width / 2];
         QMutexLocker lock(&mutex);
         entries.append({picture->time, luma, av_gettime(), picture->width, picture->height});
@@ -48,6 +53,7 @@ public:
     }
 
 private:
+    const int delayUs;
     QMutex mutex;
     QVector<Entry> entries;
 };
@@ -113,7 +119,7 @@ struct PlayerRig
     ReportLog log{&sink};
     OxFFPlayer player;
 
-    PlayerRig()
+    explicit PlayerRig(int sinkDelayUs = 0) : sink(sinkDelayUs)
     {
         player.setVideoView(&sink);
         log.attach(player);

@@ -59,6 +59,8 @@ private slots:
     void badFilesLeaveThePlayerClosed();
     void damagedFilePlaysWhatItCanAndReports();
     void soundFollowsThePicture();
+    void staysOnTheClockWhenPicturesComeLate_data();
+    void staysOnTheClockWhenPicturesComeLate();
     void toYUV420PPacksAnyLayout_data();
     void toYUV420PPacksAnyLayout();
     void randomCommandsLeaveNothingRunning();
@@ -388,6 +390,78 @@ void tst_oxffplayer::soundFollowsThePicture()
     QVERIFY2(behind < 0.6, qPrintable(QString::number(behind)));
     QTRY_VERIFY_WITH_TIMEOUT(player.audioClock() > 5.0, 5000);
     QCOMPARE(sink.count(), 150);
+    player.stop();
+}
+
+void tst_oxffplayer::staysOnTheClockWhenPicturesComeLate_data()
+{
+    // The sink's delay in frame intervals of the recording (25 pictures a second).
+    QTest::addColumn<double>("sinkIntervals");
+    QTest::addColumn<bool>("drops");
+    QTest::newRow("fast sink") << 0.0 << false;
+    QTest::newRow("sink half again slower than the pictures") << 1.5 << true;
+    QTest::newRow("sink three times slower") << 3.0 << true;
+}
+
+void tst_oxffplayer::staysOnTheClockWhenPicturesComeLate()
+{
+    QFETCH(double, sinkIntervals);
+    QFETCH(bool, drops);
+    RecordingSpec recipe = smallRecipe(5, 160, 120);
+    recipe.bFrames = 2; // pictures that nothing refers to, for the decoder to skip
+    const QString path = requireRecording(clips, QStringLiteral("late"), recipe);
+    const qint64 interval = OxFFPlayer::intervalFor(recipe.fpsNum, recipe.fpsDen);
+
+    PlayerRig rig(int(sinkIntervals * interval));
+    auto &[sink, log, player] = rig;
+    QElapsedTimer wall;
+    wall.start();
+    QCOMPARE(rig.open(path), 0);
+    const bool sound = player.hasAudioOutput();
+    // Sound moves on: the longest time its clock stood still once the sound server has
+    // let the new stream start (it holds one back for up to two seconds).
+    double lastAudio = -1;
+    qint64 lastAudioChange = 0;
+    qint64 longestStill = 0;
+    while (log.endType() == 0 && wall.elapsed() < 15000) {
+        const double audio = player.audioClock();
+        if (audio != lastAudio) {
+            if (lastAudio > 2.5)
+                longestStill = qMax(longestStill, wall.elapsed() - lastAudioChange);
+            lastAudio = audio;
+            lastAudioChange = wall.elapsed();
+        }
+        QTest::qWait(2);
+    }
+    QCOMPARE(log.endType(), int(OxFFPlayer::ReportEnd));
+
+    // The pictures that were drawn kept up with wall time, whatever the sink cost.
+    const auto pictures = sink.snapshot();
+    QVERIFY(pictures.size() > 10);
+    for (int i = 1; i < pictures.size(); ++i) {
+        QVERIFY(pictures[i].time > pictures[i - 1].time);
+        const double behindUs = double(pictures[i].arrivalUs - pictures[0].arrivalUs) -
+                                (pictures[i].time - pictures[0].time) * 1e6;
+        QVERIFY2(behindUs < 3 * interval && behindUs > -2 * interval,
+                 qPrintable(QStringLiteral("picture %1 at %2 s: %3 us behind")
+                                .arg(i)
+                                .arg(pictures[i].time)
+                                .arg(behindUs)));
+    }
+    // Every picture is either drawn, dropped or skipped.
+    const int total = int(recipe.seconds * recipe.fpsNum);
+    QCOMPARE(pictures.size() + player.droppedPictures() + player.skippedPictures(), qint64(total));
+    if (drops) {
+        QVERIFY(player.droppedPictures() > 0);
+    } else {
+        QCOMPARE(player.droppedPictures(), qint64(0));
+        QCOMPARE(player.skippedPictures(), qint64(0));
+        QCOMPARE(pictures.size(), total);
+    }
+    if (sound) {
+        QVERIFY2(longestStill < 250, qPrintable(QString::number(longestStill)));
+        QVERIFY2(lastAudio > recipe.seconds - 0.5, qPrintable(QString::number(lastAudio)));
+    }
     player.stop();
 }
 

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// A clip made once by ffmpeg (the arguments before the output file) and kept in
+// cacheDir/name/name.mp4, each in a folder of its own so that a player adding the
+// clip's folder to its playlist finds nothing else there. Empty when ffmpeg failed.
+QString cachedClip(const QString &cacheDir, const QString &name, const QStringList &ffmpegArgs,
+                   int timeoutMs = 900000);
+
+// A process with all its descendants, read from /proc: CPU seconds (user and system,
+// children already reaped included) and resident memory summed over the processes.
+struct TreeUsage
+{
+    double cpuSeconds = 0;
+    double rssMb = 0;
+    int processes = 0;
+};
+TreeUsage treeUsage(qint64 rootPid);

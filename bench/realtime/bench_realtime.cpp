@@ -1,0 +1,525 @@
+// Runs the whole program as a user does (window, OpenGL view, map page, sound), started
+// with a recording on its command line, next to ffplay on the same clips, and prints its
+// CPU, first-picture, real-time, sound, start-up and memory figures. CPU and memory are
+// those of the whole process tree, the web engine's helper processes included.
+#include "benchsupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVector>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QString kCache = QStringLiteral(DASHCAM_BENCH_CACHE);
+
+constexpr int kCpuSeconds = 20;
+constexpr int kRealtimeSeconds = 15;
+
+void pause(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(5);
+    }
+}
+
+QImage grabScreen()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->grabWindow(0).toImage() : QImage();
+}
+
+// Every 16th row of the screen, side by side: a whole screen is 8 MB for the X server to
+// copy, and polling it would slow down the program being measured.
+QImage grabRows()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return QImage();
+    const QSize size = screen->size();
+    QImage rows(size.width(), size.height() / 16, QImage::Format_RGB32);
+    for (int i = 0; i < rows.height(); ++i) {
+        const QImage row = screen->grabWindow(0, 0, i * 16, size.width(), 1)
+                               .toImage()
+                               .convertToFormat(QImage::Format_RGB32);
+        if (row.isNull())
+            return QImage();
+        std::copy_n(reinterpret_cast<const QRgb *>(row.constScanLine(0)), size.width(),
+                    reinterpret_cast<QRgb *>(rows.scanLine(i)));
+    }
+    return rows;
+}
+
+// Every clip carries a magenta square in its middle, a colour nothing else on the
+// screen has: seeing it means a picture of the clip is on screen.
+bool showsClip(const QImage &rows)
+{
+    int n = 0;
+    for (int y = 0; y < rows.height(); ++y) {
+        for (int x = 0; x < rows.width(); x += 4) {
+            const QRgb p = rows.pixel(x, y);
+            n += qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) > 200 ? 1 : 0;
+        }
+    }
+    return n >= 20;
+}
+
+// A window is painted once a twentieth of the screen differs from the empty screen.
+bool windowPainted(const QImage &rows, const QImage &empty)
+{
+    if (rows.size() != empty.size())
+        return false;
+    int changed = 0;
+    int all = 0;
+    for (int y = 0; y < rows.height(); ++y) {
+        for (int x = 0; x < rows.width(); x += 4) {
+            const QRgb a = rows.pixel(x, y);
+            const QRgb b = empty.pixel(x, y);
+            changed +=
+                qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) >
+                        30
+                    ? 1
+                    : 0;
+            ++all;
+        }
+    }
+    return changed * 20 > all;
+}
+
+QStringList clipArgs(const QString &size, int seconds, const QStringList &video)
+{
+    const QString box =
+        QStringLiteral("drawbox=x=iw*3/8:y=ih*3/8:w=iw/4:h=ih/4:color=0xff00ff:t=fill");
+    return QStringList{
+               "-f",
+               "lavfi",
+               "-i",
+               QStringLiteral("testsrc2=size=%1:rate=30:duration=%2").arg(size).arg(seconds),
+               "-f",
+               "lavfi",
+               "-i",
+               QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds),
+               "-vf",
+               box,
+               "-map",
+               "0:v",
+               "-map",
+               "1:a"} +
+           video + QStringList{"-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2"};
+}
+
+// A PulseAudio daemon of this benchmark's own with one null sink, so that the sound
+// recorded from its monitor is only that of the player measured.
+class SoundServer
+{
+public:
+    bool start()
+    {
+        if (!dir.isValid())
+            return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir.path());
+        env.insert("PULSE_RUNTIME_PATH", dir.path());
+        daemon.setProcessEnvironment(env);
+        daemon.setStandardOutputFile(QProcess::nullDevice());
+        daemon.setStandardErrorFile(QProcess::nullDevice());
+        daemon.start("pulseaudio",
+                     {"--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                      "--use-pid-file=no", "--load=module-null-sink sink_name=bench",
+                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket()});
+        if (!daemon.waitForStarted(5000))
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            QProcess info;
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.insert("PULSE_SERVER", server());
+            info.setProcessEnvironment(e);
+            info.start("pactl", {"info"});
+            if (info.waitForFinished(2000) && info.exitCode() == 0)
+                return true;
+            QThread::msleep(100);
+        }
+        return false;
+    }
+    ~SoundServer()
+    {
+        if (daemon.state() != QProcess::NotRunning) {
+            daemon.terminate();
+            if (!daemon.waitForFinished(5000))
+                daemon.kill();
+            daemon.waitForFinished();
+        }
+    }
+    QString socket() const { return dir.path() + "/native"; }
+    QString server() const { return "unix:" + socket(); }
+
+private:
+    QTemporaryDir dir;
+    QProcess daemon;
+};
+
+// One player started for a measurement, with a home of its own and its error output
+// kept line by line with the time each line came.
+class Run
+{
+public:
+    struct Line
+    {
+        qint64 ms;
+        QString text;
+    };
+
+    Run(const QString &program, const QStringList &args, bool oneCore, const QString &sound)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+            env.insert(var, home.path());
+        if (geteuid() == 0)
+            env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        env.insert("PULSE_SERVER", sound);
+        process.setProcessEnvironment(env);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        QObject::connect(&process, &QProcess::readyReadStandardError, [this] { readErrors(); });
+        clock.start();
+        if (oneCore)
+            process.start("taskset", QStringList{"-c", "0", program} + args);
+        else
+            process.start(program, args);
+        process.waitForStarted(5000);
+    }
+    ~Run() { stop(); }
+
+    qint64 pid() const { return process.processId(); }
+    qint64 elapsed() const { return clock.elapsed(); }
+    bool running() const { return process.state() == QProcess::Running; }
+    const QVector<Line> &lines() const { return received; }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // Polls the screen until test says yes; the time from the start, or -1.
+    qint64 waitForScreen(const std::function<bool(const QImage &)> &test, int timeoutMs)
+    {
+        while (clock.elapsed() < timeoutMs && running()) {
+            const qint64 before = clock.elapsed();
+            if (test(grabRows()))
+                return before;
+            pause(5);
+        }
+        return -1;
+    }
+
+private:
+    void readErrors()
+    {
+        buffer += QString::fromLocal8Bit(process.readAllStandardError());
+        // ffplay ends its status lines with a carriage return.
+        const QStringList parts = buffer.split(QRegularExpression("[\r\n]"));
+        for (int i = 0; i + 1 < parts.size(); ++i) {
+            if (!parts.at(i).trimmed().isEmpty())
+                received.append({clock.elapsed(), parts.at(i)});
+        }
+        buffer = parts.last();
+    }
+
+    QTemporaryDir home;
+    QProcess process;
+    QElapsedTimer clock;
+    QString buffer;
+    QVector<Line> received;
+};
+
+QStringList ffplayArgs(const QString &clip)
+{
+    return {"-autoexit", "-x", "1280", "-y", "720", clip};
+}
+
+// The playing position a player reports on its error output: ours once a second with
+// its picture counts, ffplay in its status line (its master clock, the sound's).
+struct Position
+{
+    qint64 ms = -1;
+    double seconds = 0;
+    QString counts;
+};
+
+Position lastPosition(const Run &run, bool app, qint64 notAfterMs = -1)
+{
+    static const QRegularExpression ours(
+        "position ([0-9.]+): pictures dropped (\\d+), skipped (\\d+)");
+    static const QRegularExpression theirs("^\\s*([0-9]+\\.[0-9]+) (A-V|M-V|M-A):.*fd=\\s*(\\d+)");
+    Position found;
+    for (const Run::Line &line : run.lines()) {
+        if (notAfterMs >= 0 && line.ms > notAfterMs)
+            break;
+        const QRegularExpressionMatch m = (app ? ours : theirs).match(line.text);
+        if (!m.hasMatch())
+            continue;
+        found.ms = line.ms;
+        found.seconds = m.captured(1).toDouble();
+        found.counts =
+            app ? QStringLiteral("dropped %1, skipped %2").arg(m.captured(2), m.captured(3))
+                : QStringLiteral("dropped %1").arg(m.captured(3));
+    }
+    return found;
+}
+
+struct Playback
+{
+    double firstPictureMs = -1;
+    double cpuPerSecond = 0;
+    double rssMb = 0;
+    double peakRssMb = 0;
+    QString counts;
+};
+
+// Start to the first picture on screen, then CPU and memory of the process tree over
+// kCpuSeconds of playback.
+Playback play1080(const QString &clip, bool app, const QString &sound)
+{
+    Playback result;
+    Run run(app ? QStringLiteral(DASHCAM_PLAYER) : QStringLiteral("ffplay"),
+            app ? QStringList{clip} : ffplayArgs(clip), false, sound);
+    result.firstPictureMs = run.waitForScreen(showsClip, 30000);
+    if (result.firstPictureMs < 0)
+        return result;
+    const TreeUsage before = treeUsage(run.pid());
+    QElapsedTimer timer;
+    timer.start();
+    int samples = 0;
+    while (timer.elapsed() < kCpuSeconds * 1000) {
+        pause(500);
+        const TreeUsage now = treeUsage(run.pid());
+        result.rssMb += now.rssMb;
+        result.peakRssMb = std::max(result.peakRssMb, now.rssMb);
+        ++samples;
+    }
+    const TreeUsage after = treeUsage(run.pid());
+    result.cpuPerSecond = (after.cpuSeconds - before.cpuSeconds) / (timer.elapsed() / 1000.0);
+    result.rssMb /= std::max(1, samples);
+    result.counts = lastPosition(run, app).counts;
+    run.stop();
+    return result;
+}
+
+struct Realtime
+{
+    double lagPercent = -1;
+    double silenceMs = -1;
+    QString counts;
+};
+
+// Total silence in the sink's monitor over seconds from the first sound: 10 ms blocks
+// whose loudest sample is below a hundredth of the tone's.
+double silenceMs(const QString &rawPath, double seconds)
+{
+    QFile file(rawPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray data = file.readAll();
+    const auto *samples = reinterpret_cast<const qint16 *>(data.constData());
+    const qint64 count = data.size() / 2;
+    const qint64 block = 480 * 2; // 10 ms of stereo at 48 kHz
+    auto loudest = [&](qint64 from) {
+        int peak = 0;
+        for (qint64 i = from; i < from + block && i < count; ++i)
+            peak = std::max(peak, std::abs(int(samples[i])));
+        return peak;
+    };
+    // The sound starts with the first block of tone (a stray sample is not the tone).
+    qint64 first = 0;
+    while (first + block <= count && loudest(first) < 1000)
+        first += block;
+    const qint64 end = std::min(count, first + qint64(seconds * 48000) * 2);
+    if (end - first < block)
+        return -1;
+    int silent = 0;
+    for (qint64 b = first; b + block <= end; b += block)
+        silent += loudest(b) < 150 ? 1 : 0;
+    return silent * 10.0;
+}
+
+// On one core: how far the position falls behind wall time over kRealtimeSeconds, and
+// the silence recorded from the sink meanwhile.
+Realtime play4k(const QString &clip, bool app, const SoundServer &sound, const QString &shot)
+{
+    Realtime result;
+    QTemporaryDir dir;
+    const QString raw = dir.path() + "/monitor.raw";
+    QProcess recorder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", sound.server());
+    recorder.setProcessEnvironment(env);
+    recorder.setStandardOutputFile(raw);
+    recorder.start("parec", {"-d", "bench.monitor", "--raw", "--format=s16le", "--rate=48000",
+                             "--channels=2"});
+    recorder.waitForStarted(5000);
+    pause(300);
+
+    Run run(app ? QStringLiteral(DASHCAM_PLAYER) : QStringLiteral("ffplay"),
+            app ? QStringList{clip} : ffplayArgs(clip), true, sound.server());
+    // From the first position reported, for kRealtimeSeconds.
+    while (lastPosition(run, app).ms < 0 && run.elapsed() < 60000 && run.running())
+        pause(20);
+    const Position start = lastPosition(run, app);
+    if (start.ms >= 0) {
+        const qint64 until = start.ms + kRealtimeSeconds * 1000;
+        bool shotTaken = shot.isEmpty();
+        while (run.elapsed() < until + 500 && run.running()) {
+            pause(50);
+            if (!shotTaken && run.elapsed() > start.ms + kRealtimeSeconds * 500) {
+                grabScreen().save(shot);
+                shotTaken = true;
+            }
+        }
+        const Position end = lastPosition(run, app, until);
+        const double wall = (end.ms - start.ms) / 1000.0;
+        if (wall > 0)
+            result.lagPercent = 100.0 * (wall - (end.seconds - start.seconds)) / wall;
+        result.counts = end.counts;
+    }
+    run.stop();
+    pause(300);
+    recorder.terminate();
+    recorder.waitForFinished(5000);
+    result.silenceMs = silenceMs(raw, kRealtimeSeconds - 1);
+    return result;
+}
+
+double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+void figure(const char *name, double value, double reference, const char *target)
+{
+    std::printf("figure %s value=%.2f reference=%.2f target=%s\n", name, value, reference, target);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    if (!QGuiApplication::primaryScreen()) {
+        std::fprintf(stderr, "bench_realtime: no screen\n");
+        return 1;
+    }
+    SoundServer sound;
+    if (!sound.start()) {
+        std::fprintf(stderr, "bench_realtime: could not start pulseaudio\n");
+        return 1;
+    }
+    const QString clip1080 = cachedClip(
+        kCache, "realtime-1080p30-h264",
+        clipArgs("1920x1080", kCpuSeconds + 10,
+                 {"-c:v", "libx264", "-preset", "superfast", "-g", "30", "-b:v", "12M"}));
+    const QString clip4k = cachedClip(kCache, "realtime-2160p30-hevc",
+                                      clipArgs("3840x2160", kRealtimeSeconds + 5,
+                                               {"-c:v", "libx265", "-preset", "ultrafast", "-b:v",
+                                                "40M", "-x265-params", "log-level=error"}));
+    if (clip1080.isEmpty() || clip4k.isEmpty()) {
+        std::fprintf(stderr, "bench_realtime: could not make the clips\n");
+        return 1;
+    }
+
+    QElapsedTimer grabTimer;
+    grabTimer.start();
+    QImage empty;
+    for (int i = 0; i < 5; ++i)
+        empty = grabRows();
+    std::printf("polling the screen takes %.1f ms\n", grabTimer.elapsed() / 5.0);
+
+    // Start-up with no file: to a painted window, then the tree once the map is up.
+    QVector<double> startups;
+    double idleRss = 0;
+    for (int i = 0; i < 3; ++i) {
+        Run run(QStringLiteral(DASHCAM_PLAYER), {}, false, sound.server());
+        const qint64 ms = run.waitForScreen(
+            [&](const QImage &image) { return windowPainted(image, empty); }, 30000);
+        startups.append(double(ms));
+        pause(5000);
+        idleRss = std::max(idleRss, treeUsage(run.pid()).rssMb);
+        run.stop();
+        pause(500);
+    }
+
+    // 1080p30, the program and ffplay in turn.
+    QVector<Playback> ours;
+    QVector<Playback> theirs;
+    for (int i = 0; i < 2; ++i) {
+        ours.append(play1080(clip1080, true, sound.server()));
+        pause(500);
+        theirs.append(play1080(clip1080, false, sound.server()));
+        pause(500);
+    }
+    auto medianOf = [](const QVector<Playback> &runs, double Playback::*field) {
+        QVector<double> v;
+        for (const Playback &p : runs)
+            v.append(p.*field);
+        return median(v);
+    };
+
+    // 2160p HEVC on one core.
+    const QString shot = kCache + "/realtime-4k-one-core.png";
+    const Realtime our4k = play4k(clip4k, true, sound, shot);
+    pause(500);
+    const Realtime their4k = play4k(clip4k, false, sound, QString());
+
+    for (int i = 0; i < ours.size(); ++i) {
+        std::printf("1080p run %d: ours %.0f ms to the first picture, %.3f CPU s/s, %.0f MB "
+                    "(peak %.0f), pictures %s; ffplay %.0f ms, %.3f CPU s/s, %.0f MB\n",
+                    i + 1, ours[i].firstPictureMs, ours[i].cpuPerSecond, ours[i].rssMb,
+                    ours[i].peakRssMb, qPrintable(ours[i].counts), theirs[i].firstPictureMs,
+                    theirs[i].cpuPerSecond, theirs[i].rssMb);
+    }
+    std::printf("4k on one core: ours lag %.2f %%, silence %.0f ms, pictures %s; ffplay lag %.2f "
+                "%%, silence %.0f ms, pictures %s; screenshot %s\n",
+                our4k.lagPercent, our4k.silenceMs, qPrintable(our4k.counts), their4k.lagPercent,
+                their4k.silenceMs, qPrintable(their4k.counts), qPrintable(shot));
+
+    const double cpuOurs = medianOf(ours, &Playback::cpuPerSecond);
+    const double cpuTheirs = medianOf(theirs, &Playback::cpuPerSecond);
+    const double firstOurs = medianOf(ours, &Playback::firstPictureMs);
+    const double firstTheirs = medianOf(theirs, &Playback::firstPictureMs);
+    figure("app_cpu_ratio_ffplay", cpuTheirs > 0 ? cpuOurs / cpuTheirs : -1, 1.0, "1.0");
+    figure("app_first_picture_ratio_ffplay", firstTheirs > 0 ? firstOurs / firstTheirs : -1, 1.0,
+           "1.0");
+    figure("realtime_lag_percent_4k_one_core", our4k.lagPercent, their4k.lagPercent, "2");
+    figure("sound_gap_ms_4k_one_core", our4k.silenceMs, their4k.silenceMs, "100");
+    // ffplay opens its window with its first picture: its start to that is the reference.
+    figure("startup_to_window_ms", median(startups), firstTheirs, "400");
+    figure("idle_rss_mb", idleRss, medianOf(theirs, &Playback::rssMb), "-");
+    figure("playing_rss_mb_1080p", medianOf(ours, &Playback::rssMb),
+           medianOf(theirs, &Playback::rssMb), "-");
+    return 0;
+}
