@@ -212,6 +212,7 @@ void MainWindow::openVideo(const QString &path)
         // Nothing of the previous recording may stay on screen, or it would look as if
         // the new file had loaded.
         videoView->showLogo();
+        mapWidget->holdPages(false); // nothing plays that the web engine could hold up
         showStoppedState();
     }
 }
