@@ -3,12 +3,15 @@
 #include "testrecordings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QVector>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 QString cachedClip(const QString &cacheDir, const QString &name, const QStringList &ffmpegArgs,
                    int timeoutMs)
@@ -100,4 +103,17 @@ TreeUsage treeUsage(qint64 rootPid)
     }
     usage.processes = tree.size();
     return usage;
+}
+
+double medianMs(const std::function<void()> &step, int runs)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        step();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
 }

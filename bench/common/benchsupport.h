@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // A clip made once by ffmpeg (the arguments before the output file) and kept in
 // cacheDir/name/name.mp4, each in a folder of its own so that a player adding the
 // clip's folder to its playlist finds nothing else there. Empty when ffmpeg failed.
@@ -18,3 +20,6 @@ struct TreeUsage
     int processes = 0;
 };
 TreeUsage treeUsage(qint64 rootPid);
+
+// The median wall time of runs calls of step, in milliseconds.
+double medianMs(const std::function<void()> &step, int runs = 5);

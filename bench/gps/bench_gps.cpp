@@ -2,6 +2,7 @@
 // one RMC sentence per second: the subtitle source against exiftool reading the
 // same sentences in the same run, and the "gps " box source on a clip of the
 // same size.
+#include "benchsupport.h"
 #include "gpsbox.h"
 #include "gpsextract.h"
 #include "testrecordings.h"
@@ -27,7 +28,6 @@ extern "C" {
 namespace {
 
 const int kSeconds = 180;
-const int kRuns = 5;
 
 QString subtitleClip(const QString &cache)
 {
@@ -85,19 +85,6 @@ QString boxClip(const QString &cache, const QString &source)
         return QString();
     }
     return path;
-}
-
-double medianMs(const std::function<void()> &step)
-{
-    std::vector<double> times;
-    for (int i = 0; i < kRuns; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        step();
-        times.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 int exiftoolTexts(const QString &path)

@@ -5,6 +5,7 @@
 //
 // The recordings are a 3-minute FFmpeg clip with 1 GiB of GPS data and filler put
 // into its "mdat"; they are made once and cached in bench-cache/gpslayouts.
+#include "benchsupport.h"
 #include "gpslayouts.h"
 #include "gpssource.h"
 
@@ -27,7 +28,6 @@ extern "C" {
 namespace {
 
 const int kSeconds = 180;
-const int kRuns = 5;
 const qint64 kRegion = qint64(1) << 30;
 const qint64 kSlot = kRegion / kSeconds / 0x8000 * 0x8000;
 const int kKlvRate = 18;
@@ -150,19 +150,6 @@ QString cached(const QString &cache, const QString &name, const QString &base,
         return QString();
     }
     return path;
-}
-
-double medianMs(const std::function<void()> &step)
-{
-    std::vector<double> times;
-    for (int i = 0; i < kRuns; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        step();
-        times.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 } // namespace
