@@ -1,21 +1,10 @@
 #include "gpsbox.h"
+#include "gpslayouts.h"
 
 #include <QFile>
 #include <QtEndian>
 
 namespace {
-
-QByteArray be32(quint32 v)
-{
-    QByteArray out(4, '\0');
-    qToBigEndian(v, out.data());
-    return out;
-}
-
-QByteArray box(const char *type, const QByteArray &payload)
-{
-    return be32(quint32(8 + payload.size())) + QByteArray(type, 4) + payload;
-}
 
 // Offset and size of the top-level box of that type, or -1.
 qint64 findTopLevel(const QByteArray &data, const char *type, qint64 *size)
@@ -71,7 +60,7 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &recipe)
     if (recipe.wideBoxBeforeMoov) {
         // Nothing before "moov" is referred to by offset from inside it except
         // chunk data in "mdat", which comes earlier, so inserting here is safe.
-        QByteArray wide = be32(1) + QByteArray("skip", 4);
+        QByteArray wide = gpsBe32(1) + QByteArray("skip", 4);
         QByteArray large(8, '\0');
         qToBigEndian(quint64(16 + 8), large.data());
         wide += large + QByteArray(8, 'w');
@@ -87,22 +76,23 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &recipe)
     qint64 blockOffset = freeStart + 8;
     QByteArray blocks;
     for (const QByteArray &block : recipe.blocks) {
-        payload += be32(quint32(blockOffset)) + be32(quint32(block.size()));
-        const QByteArray stored =
-            recipe.blockStride > block.size() ? block.leftJustified(recipe.blockStride, '\0') : block;
+        payload += gpsBe32(quint32(blockOffset)) + gpsBe32(quint32(block.size()));
+        const QByteArray stored = recipe.blockStride > block.size()
+                                      ? block.leftJustified(recipe.blockStride, '\0')
+                                      : block;
         blocks += stored;
         blockOffset += stored.size();
     }
     for (qint64 offset : recipe.extraOffsets)
-        payload += be32(quint32(offset)) + be32(4096);
+        payload += gpsBe32(quint32(offset)) + gpsBe32(4096);
     payload = payload.leftJustified(payloadLength, '\0', true);
 
-    data += box("gps ", payload);
+    data += gpsBox("gps ", payload);
     if (!recipe.afterMoov) {
         const qint64 moovAt = recipe.wideBoxBeforeMoov ? moov + 24 : moov;
         qToBigEndian(quint32(moovSize + 8 + payloadLength), data.data() + moovAt);
     }
-    data += box("free", blocks);
+    data += gpsBox("free", blocks);
 
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
