@@ -297,25 +297,6 @@ private slots:
         QCOMPARE(dialog->languageKeys(), offered);
         QCOMPARE(dialog->languageBox()->count(), offered.size());
     }
-
-    void layoutAndLook()
-    {
-        open("");
-        QCOMPARE(OxSettingDialog::installedLanguages(), kUsual); // the shipped files
-        QCOMPARE(dialog->size(), QSize(550, 300));
-        const QList<QWidget *> firsts{dialog->languageBox(), dialog->baiduOption(),
-                                      dialog->kmhOption(), dialog->correctionOption()};
-        const QList<QWidget *> seconds{dialog->googleOption(), dialog->mphOption(),
-                                       dialog->noCorrectionOption()};
-        for (QWidget *first : firsts)
-            QCOMPARE(first->x(), 179);
-        for (QWidget *second : seconds)
-            QCOMPARE(second->x(), 348);
-        const QImage shot = dialog->grab().toImage();
-        if (qEnvironmentVariableIsSet("DASHCAM_SAVE_GRAB"))
-            shot.save(qEnvironmentVariable("DASHCAM_SAVE_GRAB"));
-        QCOMPARE(shot.pixelColor(100, 250), QColor("#757575")); // the dialog's own grey
-    }
 };
 
 QTEST_MAIN(tst_settingdialog)
