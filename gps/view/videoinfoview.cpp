@@ -5,6 +5,7 @@
 #include "oxconfigure.h"
 #include "oxslider.h"
 #include "qmeter.h"
+#include "tripmath.h"
 
 #include <QEvent>
 #include <QLCDNumber>
@@ -14,24 +15,6 @@
 #include <cmath>
 
 namespace {
-
-constexpr double kKmToMiles = 0.6213712;
-
-// Great-circle distance in kilometres, with the constants the trip figures have
-// always been computed with.
-double haversineKm(const OxLocation &a, const OxLocation &b)
-{
-    const double p = 3.141592654;
-    const double phi1 = a.latitude * p / 180;
-    const double phi2 = b.latitude * p / 180;
-    const double lambda1 = a.longitude * p / 180;
-    const double lambda2 = b.longitude * p / 180;
-    const double sinLambda = std::sin((lambda1 - lambda2) * 0.5);
-    const double sinPhi = std::sin((phi1 - phi2) * 0.5);
-    const double h = std::cos(phi2) * std::cos(phi1) * sinLambda * sinLambda + sinPhi * sinPhi;
-    // Rounding can push h a hair above 1 for antipodal points; asin would give NaN.
-    return std::asin(std::sqrt(std::min(1.0, h))) * 12742.786;
-}
 
 QLCDNumber *makeReadOut(QWidget *parent, const char *name, int digits, const QPalette &palette)
 {
