@@ -25,9 +25,24 @@ QString folderIn(QStandardPaths::StandardLocation base, const QString &pattern)
     return path;
 }
 
+// A folder of the user's cache, readable by the owner only: a folder shared by every
+// account would let one user block or redirect another's writes.
+QString ownerOnlyDir(const QString &path)
+{
+    if (!QFileInfo(path).isDir())
+        QDir().mkpath(path);
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+    if (QFile::permissions(path) != ownerOnly)
+        QFile::setPermissions(path, ownerOnly);
+    return path;
+}
+
 } // namespace
 
-OxFileUtils::OxFileUtils(QObject *parent) : QObject(parent) {}
+OxFileUtils::OxFileUtils(QObject *parent) : QObject(parent)
+{
+}
 
 QString OxFileUtils::cacheDir()
 {
@@ -42,14 +57,18 @@ QString OxFileUtils::thumbnailLocation()
 
 QString OxFileUtils::thumbnailDir()
 {
-    const QString path = thumbnailLocation();
-    if (!QFileInfo(path).isDir())
-        QDir().mkpath(path);
-    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
-    if (QFile::permissions(path) != ownerOnly)
-        QFile::setPermissions(path, ownerOnly);
-    return path;
+    return ownerOnlyDir(thumbnailLocation());
+}
+
+QString OxFileUtils::factsLocation()
+{
+    return QStringLiteral("%1/facts")
+        .arg(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+}
+
+QString OxFileUtils::factsDir()
+{
+    return ownerOnlyDir(factsLocation());
 }
 
 QString OxFileUtils::configureDir()
@@ -84,9 +103,8 @@ void OxFileUtils::deleteRecursively(const QString &path)
     }
     if (info.isDir()) {
         QDir dir(path);
-        const QStringList names =
-            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                          QDir::NoSort);
+        const QStringList names = dir.entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
         for (const QString &name : names)
             deleteRecursively(QStringLiteral("%1/%2").arg(path, name));
         dir.rmdir(path);

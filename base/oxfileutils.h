@@ -23,6 +23,10 @@ public:
     QString thumbnailDir();
     // The same path, without creating anything.
     static QString thumbnailLocation();
+    // What probing found out about recordings (times, camera, track), beside the
+    // thumbnails (~/.cache/<program>/facts) and made the same way.
+    QString factsDir();
+    static QString factsLocation();
 
     // Deletes a file, or a folder with everything below it (hidden entries too).
     // Symbolic links are removed as links: nothing outside the tree is touched.
