@@ -3,16 +3,25 @@
 // when it opens one, as CSV (every fix) or GPX 1.1 (valid fixes only). With
 // --verbose, standard error names the source of the track and how many records
 // it skipped as void or damaged.
+//
+// dashcam-track [--format csv|gpx] [--verbose] FOLDER | FILE FILE...
+// Reads every recording (of the folder and its sub-folders), groups them into drives
+// as the player does and prints the drives' tracks in time order: GPX with one track
+// per drive and one segment per clip, its points with speed and course, or CSV with
+// the drive, file and drive time of every fix. A recording that cannot be read is
+// named on standard error and left out. What is found is kept in the player's cache.
+//
 // Exit status: 0 track found, 1 no track, 2 unreadable file or bad arguments.
 
+#include "drive.h"
+#include "factscache.h"
 #include "gpsextract.h"
 #include "gpssource.h"
+#include "gpswriter.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
-#include <QXmlStreamWriter>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -22,52 +31,8 @@ extern "C" {
 
 namespace {
 
-const char kUsage[] = "usage: dashcam-track [--format csv|gpx] [--verbose] FILE";
-
-// Numbers always with a decimal point, whatever LC_NUMERIC says.
-QString decimal(double v)
-{
-    return QString::number(v, 'f', 6);
-}
-
-void writeCsv(QFile &out, const OxTrack &track)
-{
-    QTextStream s(&out);
-    s << "valid,day,month,year,hour,minute,second,latitude,longitude,speed,gsensorX,gsensorY,"
-         "gsensorZ\n";
-    for (const OxLocation &f : track) {
-        s << (f.valid ? 1 : 0) << ',' << f.day << ',' << f.month << ',' << f.year << ',' << f.hour
-          << ',' << f.minute << ',' << f.second << ',' << decimal(f.latitude) << ','
-          << decimal(f.longitude) << ',' << decimal(f.speed) << ',' << decimal(f.gsensorX) << ','
-          << decimal(f.gsensorY) << ',' << decimal(f.gsensorZ) << '\n';
-    }
-}
-
-void writeGpx(QFile &out, const OxTrack &track, const QString &name)
-{
-    QXmlStreamWriter xml(&out);
-    xml.setAutoFormatting(true);
-    xml.writeStartDocument();
-    xml.writeDefaultNamespace(QStringLiteral("http://www.topografix.com/GPX/1/1"));
-    xml.writeStartElement(QStringLiteral("gpx"));
-    xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.1"));
-    xml.writeAttribute(QStringLiteral("creator"), QStringLiteral("dashcam-track"));
-    xml.writeStartElement(QStringLiteral("trk"));
-    xml.writeTextElement(QStringLiteral("name"), name);
-    xml.writeStartElement(QStringLiteral("trkseg"));
-    for (const OxLocation &f : track) {
-        if (!f.valid)
-            continue;
-        xml.writeStartElement(QStringLiteral("trkpt"));
-        xml.writeAttribute(QStringLiteral("lat"), decimal(f.latitude));
-        xml.writeAttribute(QStringLiteral("lon"), decimal(f.longitude));
-        xml.writeTextElement(QStringLiteral("time"),
-                             QString::asprintf("20%02d-%02d-%02dT%02d:%02d:%02dZ", f.year, f.month,
-                                               f.day, f.hour, f.minute, f.second));
-        xml.writeEndElement();
-    }
-    xml.writeEndDocument();
-}
+const char kUsage[] =
+    "usage: dashcam-track [--format csv|gpx] [--verbose] FILE | FOLDER | FILE FILE...";
 
 int fail(const QString &line)
 {
@@ -83,16 +48,64 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
+// A regular file that opens: never a FIFO or a device, whose open or read could block.
+bool readable(const QString &path)
+{
+    QFile file(path);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
+}
+
+int printDrives(const QStringList &paths, GpsFileFormat format, bool verbose)
+{
+    QStringList recordings;
+    for (const QString &path : paths) {
+        if (QFileInfo(path).isDir())
+            recordings << recordingsUnder(path);
+        else if (readable(path))
+            recordings << path;
+        else
+            return fail(QStringLiteral("dashcam-track: cannot read %1").arg(path));
+    }
+    if (recordings.isEmpty())
+        return fail(QStringLiteral("dashcam-track: no recordings in %1").arg(paths.join(' ')));
+
+    QVector<RecordingFacts> facts;
+    for (const QString &path : recordings) {
+        const std::optional<RecordingFacts> f = cachedOrProbedFacts(path);
+        if (f && f->probed)
+            facts << *f;
+        else
+            std::fprintf(stderr, "dashcam-track: %s is not a readable recording, left out\n",
+                         QFile::encodeName(path).constData());
+    }
+    const QVector<Drive> drives = groupDrives(facts);
+    int fixes = 0;
+    for (const Drive &drive : drives)
+        fixes += DriveTrack(drive).points.size();
+    if (verbose)
+        std::fprintf(stderr, "dashcam-track: %d recordings in %d drives, %d fixes\n",
+                     int(facts.size()), int(drives.size()), fixes);
+
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly))
+        return fail(QStringLiteral("dashcam-track: cannot write to standard output"));
+    writeDriveTracks(out, drives, format);
+    out.close();
+    return fixes > 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // The player's name, so that the facts of recordings are cached where it keeps them.
+    QCoreApplication::setApplicationName(QStringLiteral("dashcam-player"));
     qInstallMessageHandler(quietMessages);
     av_log_set_level(AV_LOG_QUIET);
 
     QString format = QStringLiteral("csv");
-    QString path;
+    QStringList paths;
     bool verbose = false;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -109,19 +122,20 @@ int main(int argc, char *argv[])
             format = a.mid(9);
         } else if (a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
             return fail(QLatin1String(kUsage));
-        } else if (path.isEmpty()) {
-            path = a;
         } else {
-            return fail(QLatin1String(kUsage));
+            paths << a;
         }
     }
-    if (path.isEmpty() || (format != QLatin1String("csv") && format != QLatin1String("gpx")))
+    if (paths.isEmpty() || (format != QLatin1String("csv") && format != QLatin1String("gpx")))
         return fail(QLatin1String(kUsage));
+    const GpsFileFormat fileFormat =
+        format == QLatin1String("gpx") ? GpsFileFormat::Gpx : GpsFileFormat::Csv;
+    if (paths.size() > 1 || QFileInfo(paths.first()).isDir())
+        return printDrives(paths, fileFormat, verbose);
 
-    QFile probe(path);
-    if (QFileInfo(path).isDir() || !probe.open(QIODevice::ReadOnly))
+    const QString path = paths.first();
+    if (!readable(path))
         return fail(QStringLiteral("dashcam-track: cannot read %1").arg(path));
-    probe.close();
 
     GpsReport report;
     const OxTrack track = loadTrack(path, &report);
@@ -139,10 +153,7 @@ int main(int argc, char *argv[])
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return fail(QStringLiteral("dashcam-track: cannot write to standard output"));
-    if (format == QLatin1String("gpx"))
-        writeGpx(out, track, QFileInfo(path).fileName());
-    else
-        writeCsv(out, track);
+    writeRecordingTrack(out, track, QFileInfo(path).fileName(), fileFormat);
     out.close();
     return track.isEmpty() ? 1 : 0;
 }
