@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <cmath>
+
 namespace {
 
 QString srtTime(double seconds)
@@ -153,12 +155,51 @@ QString makeRecording(const QString &dir, const QString &name, const RecordingSp
     args << "-fflags"
          << "+bitexact"
          << "-map_metadata"
-         << "-1" << path;
+         << "-1";
+    if (!recipe.creationTime.isEmpty())
+        args << "-metadata" << QStringLiteral("creation_time=%1").arg(recipe.creationTime);
+    args << path;
 
     const bool ok = runFfmpeg(args);
     if (!srt.isEmpty())
         QFile::remove(srt);
     return ok && QFile::exists(path) ? path : QString();
+}
+
+QVector<SubtitleCue> nmeaDriveCues(const QDateTime &start, int seconds, double latitude,
+                                   double longitude, double kmh, double heading)
+{
+    const double kmPerDegree = 111.195;
+    const double h = heading * M_PI / 180;
+    QVector<SubtitleCue> cues;
+    for (int s = 0; s < seconds; ++s) {
+        const double km = kmh * s / 3600;
+        const double lat = latitude + km * std::cos(h) / kmPerDegree;
+        const double lon =
+            longitude + km * std::sin(h) / (kmPerDegree * std::cos(latitude * M_PI / 180));
+        const auto ddmm = [](double degrees, int width) {
+            const int d = int(degrees);
+            return QStringLiteral("%1%2")
+                .arg(d, width, 10, QLatin1Char('0'))
+                .arg((degrees - d) * 60, 7, 'f', 4, QLatin1Char('0'));
+        };
+        const QDateTime t = start.addSecs(s).toUTC();
+        const QByteArray body =
+            QStringLiteral("GPRMC,%1.000,A,%2,N,%3,E,%4,%5,%6,,,A")
+                .arg(t.toString(QStringLiteral("hhmmss")), ddmm(lat, 2), ddmm(lon, 3))
+                .arg(kmh / 1.852, 0, 'f', 3)
+                .arg(heading, 0, 'f', 1)
+                .arg(t.toString(QStringLiteral("ddMMyy")))
+                .toLatin1();
+        quint8 sum = 0;
+        for (char c : body)
+            sum ^= quint8(c);
+        cues.append({double(s), s + 0.9,
+                     QStringLiteral("$%1*%2")
+                         .arg(QString::fromLatin1(body))
+                         .arg(sum, 2, 16, QLatin1Char('0'))});
+    }
+    return cues;
 }
 
 QString makeTruncated(const QString &source, const QString &dest)

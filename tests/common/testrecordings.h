@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
 #include <QVector>
@@ -33,6 +34,7 @@ struct RecordingSpec
     int channels = 2;
     QVector<SubtitleCue> subtitles; // mov_text in mp4/mov, SubRip in mkv; none when empty
     double startTime = 0;           // non-zero: every stream starts this much later
+    QString creationTime;           // the container's creation_time, e.g. 2026-03-14T08:00:00Z
 };
 Q_DECLARE_METATYPE(RecordingSpec)
 
@@ -43,6 +45,11 @@ QString makeRecording(const QString &dir, const QString &name, const RecordingSp
 // makeRecording for tests that cannot go on without the recording: a failure ends the
 // test program with the recording's name.
 QString requireRecording(const QString &dir, const QString &name, const RecordingSpec &recipe);
+
+// One RMC cue per second for seconds seconds, the first at the UTC time start, driving
+// from (latitude, longitude) at kmh on a fixed heading (degrees from north).
+QVector<SubtitleCue> nmeaDriveCues(const QDateTime &start, int seconds, double latitude,
+                                   double longitude, double kmh, double heading);
 
 // A small recording for engine tests: pictures of width x height, seconds long, the
 // other fields as RecordingSpec has them.
