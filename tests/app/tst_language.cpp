@@ -120,7 +120,8 @@ private slots:
             "total_distance", "language", "maps", "baidu_map", "google_map", "speed_unit", "KM/H",
             "MPH", "gps_correction", "correction", "no_correction", "english", "chinese", "french",
             "german", "italian", "polish", "portuguese", "spanish", "open_in_explore", "remove",
-            "remove_invalid_files", "clear_playlist"};
+            "remove_invalid_files", "clear_playlist", "drive_clip", "drive_clips", "drive_seconds",
+            "drive_minutes", "drive_hours", "drive_km", "drive_miles"};
         setLanguageRoot(QStringLiteral(DASHCAM_SOURCE_DIR "/language"));
         loadLanguage(language);
         for (const QString &key : keys) {
