@@ -24,6 +24,7 @@ private slots:
     void everyLayout();
     void badInvocations_data();
     void badInvocations();
+    void drives();
 
 private:
     struct Run
@@ -39,6 +40,7 @@ private:
     QString boxed;
     QString plain;
     QString dir;
+    QString card;
 };
 
 Q_DECLARE_METATYPE(GpsLayoutCase)
@@ -80,6 +82,24 @@ void tst_dashcamtrack::initTestCase()
              QStringLiteral("\r\n$GSENSOR,X,0.5,Y,-1.5,Z,0.25;")}};
     recipe.seconds = 3;
     subtitled = requireRecording(dir, QStringLiteral("subtitled"), recipe);
+
+    // A card: two front clips with GPS overlapping by a second, a front clip without GPS
+    // a while later, a rear clip, a damaged file. Names in local time, an hour ahead.
+    card = home->path() + QStringLiteral("/card");
+    const QDateTime utc(QDate(2026, 3, 14), QTime(7, 0), Qt::UTC);
+    recipe = smallRecipe(3);
+    recipe.audioCodec.clear();
+    recipe.subtitles = nmeaDriveCues(utc, 3, 31.2, 121.4, 72, 45);
+    requireRecording(card + "/Front", "20260314_080000_F", recipe);
+    recipe.subtitles =
+        nmeaDriveCues(utc.addSecs(2), 3, 31.2 + 0.04 * M_SQRT1_2 / 111.195,
+                      121.4 + 0.04 * M_SQRT1_2 / (111.195 * std::cos(0.5445)), 72, 45);
+    requireRecording(card + "/Front", "20260314_080002_F", recipe);
+    recipe.subtitles.clear();
+    requireRecording(card + "/Front", "20260314_080020_F", recipe);
+    requireRecording(card + "/Rear", "20260314_080000_R", recipe);
+    makeGarbage(card + "/Front/20260314_080100_F.mp4", 20000);
+    QDir().mkpath(home->path() + "/empty");
 }
 
 void tst_dashcamtrack::csvFromSubtitles()
@@ -208,7 +228,7 @@ void tst_dashcamtrack::badInvocations_data()
     QTest::addColumn<QStringList>("args");
     QTest::newRow("no file") << QStringList{};
     QTest::newRow("missing file") << QStringList{"/nonexistent/clip.mp4"};
-    QTest::newRow("a folder") << QStringList{"/tmp"};
+    QTest::newRow("a folder without recordings") << QStringList{home->path() + "/empty"};
     QTest::newRow("unknown format") << QStringList{"--format", "kml", "x.mp4"};
     QTest::newRow("format without value") << QStringList{"--format"};
     QTest::newRow("unknown option") << QStringList{"--loud", "x.mp4"};
@@ -223,6 +243,71 @@ void tst_dashcamtrack::badInvocations()
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY(r.err.endsWith('\n'));
+}
+
+// A card as drives: the GPX has one track for the drive with GPS, one segment per clip,
+// the overlap's fixes once, and speed and course that agree with what GPSBabel
+// computes from the same points; CSV of two files gives drive times.
+void tst_dashcamtrack::drives()
+{
+    if (QStandardPaths::findExecutable("gpsbabel").isEmpty() ||
+        QStandardPaths::findExecutable("xmllint").isEmpty())
+        QSKIP("gpsbabel and xmllint are needed (scripts/install-deps)");
+    const Run r = run({"--format", "gpx", card});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.err.contains("20260314_080100_F.mp4 is not a readable recording"), r.err);
+    const QString gpx = home->path() + "/card.gpx";
+    QFile file(gpx);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(r.out) == r.out.size());
+    file.close();
+    QCOMPARE(QProcess::execute("xmllint", {"--noout", gpx}), 0);
+
+    QXmlStreamReader xml(r.out);
+    QStringList segments; // points per segment
+    QStringList ours;     // time, speed and course of every point
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("trkseg"))
+            segments << "0";
+        else if (xml.name() == QLatin1String("trkpt"))
+            segments.last() = QString::number(segments.last().toInt() + 1);
+        else if (xml.name() == QLatin1String("time") || xml.name() == QLatin1String("speed") ||
+                 xml.name() == QLatin1String("course"))
+            ours << xml.readElementText();
+    }
+    QVERIFY(!xml.hasError());
+    QCOMPARE(segments, (QStringList{"2", "3"}));
+
+    QProcess babel;
+    babel.start("gpsbabel", {"-t", "-i", "gpx", "-f", gpx, "-x", "track,course,speed", "-o",
+                             "unicsv", "-F", "-"});
+    QVERIFY(babel.waitForFinished(60000) && babel.exitCode() == 0);
+    QList<QByteArray> rows = babel.readAllStandardOutput().replace('\r', "").trimmed().split('\n');
+    QCOMPARE(rows.takeFirst(), QByteArray("No,Latitude,Longitude,Speed,Course,Date,Time"));
+    QCOMPARE(rows.size(), 5);
+    for (int i = 0; i < rows.size(); ++i) {
+        const QList<QByteArray> f = rows[i].split(',');
+        QCOMPARE(ours[3 * i], QString("2026-03-14T07:00:0%1Z").arg(i));
+        QCOMPARE(f[6], QByteArray("07:00:0") + QByteArray::number(i));
+        QVERIFY2(qAbs(ours[3 * i + 1].toDouble() - 20) < 0.01, rows[i]);
+        if (i > 0) { // GPSBabel's first point has neither
+            QVERIFY2(qAbs(f[3].toDouble() - ours[3 * i + 1].toDouble()) < 0.5, rows[i]);
+            QVERIFY2(qAbs(f[4].toDouble() - ours[3 * i + 2].toDouble()) < 0.5, rows[i]);
+        }
+    }
+
+    const Run csv =
+        run({card + "/Front/20260314_080002_F.mp4", card + "/Front/20260314_080000_F.mp4"});
+    QCOMPARE(csv.code, 0);
+    QList<QByteArray> lines = csv.out.trimmed().split('\n');
+    QCOMPARE(lines.takeFirst(), "drive,file,driveTime," + QByteArray(kHeader).trimmed());
+    QStringList times;
+    for (const QByteArray &line : lines)
+        times << line.split(',').mid(0, 3).join(' ');
+    QCOMPARE(times, (QStringList{"1 20260314_080000_F.mp4 0.000", "1 20260314_080000_F.mp4 1.000",
+                                 "1 20260314_080002_F.mp4 2.000", "1 20260314_080002_F.mp4 3.000",
+                                 "1 20260314_080002_F.mp4 4.000"}));
 }
 
 QTEST_GUILESS_MAIN(tst_dashcamtrack)
