@@ -30,9 +30,9 @@ QVector<RecordingFacts> card(int clips)
         for (const char *channel : {"F", "R"}) {
             const QDateTime start = day.addSecs(at);
             RecordingFacts f;
-            f.path = QStringLiteral("/card/DCIM/Movie/%1/%2_%1.MP4")
-                         .arg(QLatin1String(channel),
-                              start.toString(QStringLiteral("yyyyMMdd_HHmmss")));
+            f.path =
+                QStringLiteral("/card/DCIM/Movie/%1/%2_%1.MP4")
+                    .arg(QLatin1String(channel), start.toString(QStringLiteral("yyyyMMdd_HHmmss")));
             f.probed = true;
             f.duration = 60;
             f.size = 100 << 20;
@@ -83,9 +83,10 @@ int main(int argc, char **argv)
 
     // Not a target: the joined track of the longest drive, 40 clips of a fix a second.
     const QVector<Drive> grouped = groupDrives(facts);
-    const Drive &longest = *std::max_element(
-        grouped.begin(), grouped.end(),
-        [](const Drive &a, const Drive &b) { return a.clips.size() < b.clips.size(); });
+    const Drive &longest =
+        *std::max_element(grouped.begin(), grouped.end(), [](const Drive &a, const Drive &b) {
+            return a.clips.size() < b.clips.size();
+        });
     const double track = medianMs([&] { DriveTrack t(longest); }, 9);
     std::printf("drive track of %d clips: %.2f ms\n", int(longest.clips.size()), track);
     return 0;
