@@ -21,6 +21,8 @@ class tst_drive : public QObject
 
 private slots:
     void initTestCase();
+    void names_data();
+    void names();
     void grouping_data();
     void grouping();
     void timeline_data();
@@ -117,6 +119,42 @@ QVector<RecordingFacts> tst_drive::card(const QStringList &files)
         facts << *probeRecordingFacts(path);
     }
     return facts;
+}
+
+void tst_drive::names_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("time"); // the camera clock's digits, empty for none
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<bool>("event");
+    const int front = int(CameraChannel::Front), rear = int(CameraChannel::Rear);
+    QTest::newRow("letter after the time") << "20260314_080212A.MP4"
+                                           << "2026-03-14 08:02:12" << front << false;
+    QTest::newRow("two-digit year") << "FILE260314-080212-0002B.MOV"
+                                    << "2026-03-14 08:02:12" << rear << false;
+    QTest::newRow("parking prefix") << "PA20260314080212_R.mp4"
+                                    << "2026-03-14 08:02:12" << rear << true;
+    QTest::newRow("event suffix") << "2026-03-14-08-02-12_E.avi"
+                                  << "2026-03-14 08:02:12" << 0 << true;
+    QTest::newRow("no date") << "MOVI0001.avi"
+                             << "" << 0 << false;
+    QTest::newRow("impossible date") << "20260231_080212_F.mp4"
+                                     << "" << front << false;
+}
+
+void tst_drive::names()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, time);
+    QFETCH(int, channel);
+    QFETCH(bool, event);
+    const RecordingNameFacts facts = parseRecordingName(name);
+    QCOMPARE(facts.clockMs ? QDateTime::fromMSecsSinceEpoch(*facts.clockMs, Qt::UTC)
+                                 .toString("yyyy-MM-dd hh:mm:ss")
+                           : QString(),
+             time);
+    QCOMPARE(int(facts.channel), channel);
+    QCOMPARE(facts.event, event);
 }
 
 void tst_drive::grouping_data()
