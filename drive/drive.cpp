@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -22,12 +23,30 @@ qint64 median(std::vector<qint64> values)
     return values[values.size() / 2];
 }
 
-// GPS time minus camera-clock time per clock source, over the clips with both.
+// A camera folder's offset between GPS time and each source of the camera clock (GPS
+// minus camera), over the clips that have both.
 struct FolderOffsets
 {
     std::map<StartSource, std::vector<qint64>> pairs;
-    std::vector<qint64> all;
-    bool anyGps = false;
+    std::map<StartSource, qint64> bySource; // the median of each source's pairs
+    std::optional<qint64> overall;          // the median of all pairs
+
+    void settle()
+    {
+        std::vector<qint64> all;
+        for (const auto &pair : pairs) {
+            bySource[pair.first] = median(pair.second);
+            all.insert(all.end(), pair.second.begin(), pair.second.end());
+        }
+        if (!all.empty())
+            overall = median(all);
+    }
+
+    qint64 offset(StartSource source) const
+    {
+        const auto it = bySource.find(source);
+        return it != bySource.end() ? it->second : overall.value_or(0);
+    }
 };
 
 Drive startDrive(const RecordingFacts &facts, ClockKind kind)
@@ -130,29 +149,18 @@ QVector<double> Drive::boundaries() const
 
 QVector<Drive> groupDrives(const QVector<RecordingFacts> &facts)
 {
-    // Offsets between GPS and camera clock, per camera folder (all channels: the rear
-    // camera has the front's clock but rarely its own GPS).
+    // Offsets between GPS and camera clock, per camera folder that has GPS at all (all
+    // channels: the rear camera has the front's clock but rarely its own GPS).
     QHash<QString, FolderOffsets> offsets;
     for (const RecordingFacts &f : facts) {
-        if (!f.hasUsableTime())
+        if (!f.hasUsableTime() || !f.gpsStartMs)
             continue;
         FolderOffsets &o = offsets[f.cameraFolder];
-        if (!f.gpsStartMs)
-            continue;
-        o.anyGps = true;
-        if (f.clockStartMs) {
+        if (f.clockStartMs)
             o.pairs[f.clockSource].push_back(*f.gpsStartMs - *f.clockStartMs);
-            o.all.push_back(*f.gpsStartMs - *f.clockStartMs);
-        }
     }
-    QHash<QString, std::map<StartSource, qint64>> medians;
-    for (auto it = offsets.begin(); it != offsets.end(); ++it) {
-        std::map<StartSource, qint64> &m = medians[it.key()];
-        for (const auto &pair : it->pairs)
-            m[pair.first] = median(pair.second);
-        if (!it->all.empty())
-            m[StartSource::None] = median(it->all);
-    }
+    for (FolderOffsets &o : offsets)
+        o.settle();
 
     // Each usable clip on its folder's common clock, by camera key.
     QHash<QString, std::vector<Placed>> byCamera;
@@ -169,12 +177,8 @@ QVector<Drive> groupDrives(const QVector<RecordingFacts> &facts)
         if (f.gpsStartMs) {
             start = *f.gpsStartMs;
             kind = ClockKind::Utc;
-        } else if (offsets.value(f.cameraFolder).anyGps) {
-            const std::map<StartSource, qint64> &m = medians[f.cameraFolder];
-            auto it = m.find(f.clockSource);
-            if (it == m.end())
-                it = m.find(StartSource::None);
-            start = *f.clockStartMs + (it == m.end() ? 0 : it->second);
+        } else if (offsets.contains(f.cameraFolder)) {
+            start = *f.clockStartMs + offsets[f.cameraFolder].offset(f.clockSource);
             kind = ClockKind::Utc;
         } else {
             start = *f.clockStartMs;
