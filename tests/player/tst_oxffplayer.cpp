@@ -35,6 +35,7 @@ class tst_oxffplayer : public QObject
     Q_OBJECT
 
 private:
+    PrivateSoundServer sound; // before the home: its folder stays outside it
     std::unique_ptr<TestHome> home;
     QString clips; // the test recordings
 
@@ -47,7 +48,8 @@ private:
 private slots:
     void initTestCase()
     {
-        keepSoundServer();
+        if (!sound.start())
+            keepSoundServer();
         home = std::make_unique<TestHome>();
         clips = home->path() + QStringLiteral("/clips");
     }
