@@ -52,7 +52,7 @@ public:
         daemon.setStandardErrorFile(QProcess::nullDevice());
         daemon.start(QStringLiteral("pulseaudio"),
                      {"--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                      "--use-pid-file=no", "--load=module-null-sink",
+                      "--use-pid-file=no", "--load=module-null-sink sink_name=private",
                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + dir.path() +
                           "/native"});
         if (!daemon.waitForStarted(5000))
@@ -81,6 +81,9 @@ public:
             daemon.kill();
         daemon.waitForFinished();
     }
+
+    // What the server plays, for a recorder such as parec.
+    static QString monitor() { return QStringLiteral("private.monitor"); }
 
 private:
     QTemporaryDir dir;
