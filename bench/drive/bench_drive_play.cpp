@@ -6,7 +6,6 @@
 #include "oxffplayer.h"
 #include "oxframesink.h"
 #include "oxmediadata.h"
-#include "soundserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -194,10 +193,8 @@ void figure(const char *name, double value, double reference, const char *target
 
 int main(int argc, char **argv)
 {
-    // A server of its own: a shared one may be stopped by whoever started it.
-    PrivateSoundServer server;
-    const QString monitor =
-        server.start() ? PrivateSoundServer::monitor() : QStringLiteral("auto_null.monitor");
+    // The null sink of scripts/with-test-services.
+    const QString monitor = QStringLiteral("auto_null.monitor");
     QCoreApplication app(argc, argv);
     const QString cache = QStringLiteral(DASHCAM_BENCH_CACHE);
     std::vector<OxPlaySource> drive;
