@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -135,7 +136,7 @@ int OxAudioOutput::start(int sampleRate, int sampleFormat, int channels)
         qDebug("format not support, reformat");
         format = info.nearestFormat(format);
     }
-    output = new QAudioOutput(info, format);
+    output = std::make_unique<QAudioOutput>(info, format);
     output->setVolume(volume);
     // A short device buffer: the sound heard trails what was written by at most this much,
     // and the device asks for more in small steps, so it keeps close to the picture.
@@ -203,8 +204,7 @@ void OxAudioOutput::stop()
 {
     if (output) {
         output->stop();
-        delete output;
-        output = nullptr;
+        output.reset();
     }
     device = nullptr;
 }
@@ -218,41 +218,72 @@ OxAudioResampler::OxAudioResampler(int inRate, uint64_t inLayout, int inChannels
       inFormat(inFormat), outRate(outRate), outLayout(outLayout ? outLayout : AV_CH_FRONT_LEFT),
       outChannels(outChannels), outFormat(outFormat)
 {
-    needConvert = inRate != outRate || this->inLayout != this->outLayout ||
-                  inChannels != outChannels || inFormat != outFormat;
-    qDebug("%d, %lld, %d, %d", inRate, (long long)this->inLayout, inChannels, inFormat);
-    qDebug("%d, %lld, %d, %d", outRate, (long long)this->outLayout, outChannels, outFormat);
     bytesPerSample = av_get_bytes_per_sample(AVSampleFormat(outFormat));
     planar = av_sample_fmt_is_planar(AVSampleFormat(outFormat));
-
-    // The planar path has room for two planes only.
-    const bool fits = !planar || outChannels <= 2;
-    if (needConvert && fits) {
-        AVChannelLayout out = layoutFor(this->outLayout, outChannels);
-        AVChannelLayout in = layoutFor(this->inLayout, inChannels);
-        SwrContext *swr = nullptr;
-        if (swr_alloc_set_opts2(&swr, &out, AVSampleFormat(outFormat), outRate, &in,
-                                AVSampleFormat(inFormat), inRate, 0, nullptr) >= 0 &&
-            swr) {
-            converter.reset(swr);
-            if (swr_init(swr) < 0) {
-                swr_close(swr);
-                converter.reset();
-            }
-        }
-        av_channel_layout_uninit(&out);
-        av_channel_layout_uninit(&in);
-    }
+    buildConverter();
     allocBuffers(1024);
-    chunks = new MutexQueue(releaseChunk);
+    chunks = std::make_unique<MutexQueue>(releaseChunk);
 }
 
 OxAudioResampler::~OxAudioResampler()
 {
     chunks->clear();
-    delete chunks;
     converter.reset();
     allocBuffers(0);
+}
+
+void OxAudioResampler::buildConverter()
+{
+    converter.reset();
+    needConvert = inRate != outRate || inLayout != outLayout || inChannels != outChannels ||
+                  inFormat != outFormat;
+    qDebug("%d, %lld, %d, %d", inRate, (long long)inLayout, inChannels, inFormat);
+    qDebug("%d, %lld, %d, %d", outRate, (long long)outLayout, outChannels, outFormat);
+    // The planar path has room for two planes only.
+    const bool fits = !planar || outChannels <= 2;
+    if (!needConvert || !fits)
+        return;
+    AVChannelLayout out = layoutFor(outLayout, outChannels);
+    AVChannelLayout in = layoutFor(inLayout, inChannels);
+    SwrContext *swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &out, AVSampleFormat(outFormat), outRate, &in,
+                            AVSampleFormat(inFormat), inRate, 0, nullptr) >= 0 &&
+        swr) {
+        converter.reset(swr);
+        if (swr_init(swr) < 0) {
+            swr_close(swr);
+            converter.reset();
+        }
+    }
+    av_channel_layout_uninit(&out);
+    av_channel_layout_uninit(&in);
+}
+
+void OxAudioResampler::flushConverter()
+{
+    if (!converter || chunkSamples <= 0)
+        return;
+    uint8_t *out[2] = {buffers[0].get(), buffers[1].get()};
+    for (int n = swr_convert(converter.get(), out, chunkSamples, nullptr, 0); n > 0;
+         n = swr_convert(converter.get(), out, chunkSamples, nullptr, 0)) {
+        const uint8_t *planes[2] = {out[0], planar ? out[1] : nullptr};
+        appendAndCut(planes, n, lastFormat, lastTime);
+    }
+}
+
+bool OxAudioResampler::setInput(int rate, uint64_t layout, int channels, int format)
+{
+    if (!layout)
+        layout = AV_CH_FRONT_LEFT;
+    if (rate == inRate && layout == inLayout && channels == inChannels && format == inFormat)
+        return canConvert();
+    flushConverter();
+    inRate = rate;
+    inLayout = layout;
+    inChannels = channels;
+    inFormat = format;
+    buildConverter();
+    return canConvert();
 }
 
 void OxAudioResampler::allocBuffers(int samples)
@@ -277,9 +308,9 @@ qint64 OxAudioResampler::queuedChunks() const
     return chunks->size();
 }
 
-OxAudioData *OxAudioResampler::popChunk()
+std::unique_ptr<OxAudioData> OxAudioResampler::popChunk()
 {
-    return static_cast<OxAudioData *>(chunks->pop());
+    return std::unique_ptr<OxAudioData>(static_cast<OxAudioData *>(chunks->pop()));
 }
 
 void OxAudioResampler::reset()
@@ -305,20 +336,30 @@ void OxAudioResampler::appendAndCut(const uint8_t *const planes[2], int samples,
         av_fifo_write(fifos[i].get(), planes[i], bytes);
     }
     while (av_fifo_can_read(fifos[0].get()) >= size_t(chunkBytes[0])) {
-        auto *chunk = new OxAudioData(chunkBytes[0], planar ? chunkBytes[1] : 0);
+        auto chunk = std::make_unique<OxAudioData>(chunkBytes[0], planar ? chunkBytes[1] : 0);
         for (int i = 0; i < planes_used; ++i) {
             if (chunk->data[i] && av_fifo_read(fifos[i].get(), chunk->data[i], chunk->size[i]) < 0)
                 std::memset(chunk->data[i], 0, chunk->size[i]);
         }
         chunk->format = frameFormat;
         chunk->time = time;
-        chunks->push(chunk);
+        chunks->push(chunk.release());
     }
 }
 
 void OxAudioResampler::pushFrame(const AVFrame *frame, double time)
 {
+    pushFrame(frame, time, 0, -1);
+}
+
+void OxAudioResampler::pushFrame(const AVFrame *frame, double time, int first, int count)
+{
     if (!frame || chunkSamples <= 0 || frame->nb_samples <= 0)
+        return;
+    first = qBound(0, first, frame->nb_samples);
+    const int samples =
+        count < 0 ? frame->nb_samples - first : qBound(0, count, frame->nb_samples - first);
+    if (samples <= 0)
         return;
     // The conversion was set up for the stream's declared format. A damaged stream can
     // deliver a frame with other channels, format or rate; reading it as declared would
@@ -326,26 +367,33 @@ void OxAudioResampler::pushFrame(const AVFrame *frame, double time)
     if (frame->format != inFormat || frame->ch_layout.nb_channels != inChannels ||
         (frame->sample_rate > 0 && frame->sample_rate != inRate))
         return;
+    lastFormat = frame->format;
+    lastTime = time;
     if (needConvert) {
         if (!converter)
             return; // nothing to convert with: the sound is dropped
+        // The input planes from sample first on: one per channel when planar.
+        const bool inPlanar = av_sample_fmt_is_planar(AVSampleFormat(inFormat));
+        const int inPlanes = inPlanar ? inChannels : 1;
+        const size_t skip = size_t(first) * av_get_bytes_per_sample(AVSampleFormat(inFormat)) *
+                            (inPlanar ? 1 : inChannels);
+        std::vector<const uint8_t *> in(size_t(std::max(inPlanes, 1)));
+        for (int i = 0; i < inPlanes; ++i)
+            in[size_t(i)] = frame->extended_data[i] + skip;
         uint8_t *out[2] = {buffers[0].get(), buffers[1].get()};
-        const uint8_t *const *in = const_cast<const uint8_t *const *>(frame->extended_data);
-        int n = swr_convert(converter.get(), out, chunkSamples, const_cast<const uint8_t **>(in),
-                            frame->nb_samples);
+        int n = swr_convert(converter.get(), out, chunkSamples, in.data(), samples);
         while (n > 0) {
             const uint8_t *planes[2] = {out[0], planar ? out[1] : nullptr};
             appendAndCut(planes, n, frame->format, time);
             // Empty input (not none): take what the converter still buffers without
             // flushing it as if the stream had ended.
-            n = swr_convert(converter.get(), out, chunkSamples, const_cast<const uint8_t **>(in),
-                            0);
+            n = swr_convert(converter.get(), out, chunkSamples, in.data(), 0);
         }
         return;
     }
     const int channelsPerPlane = planar ? 1 : outChannels;
-    for (int done = 0; done < frame->nb_samples;) {
-        const int piece = std::min(chunkSamples, frame->nb_samples - done);
+    for (int done = first; done < first + samples;) {
+        const int piece = std::min(chunkSamples, first + samples - done);
         const size_t skip = size_t(done) * bytesPerSample * channelsPerPlane;
         const uint8_t *planes[2] = {frame->extended_data[0] + skip,
                                     planar && outChannels > 1 ? frame->extended_data[1] + skip

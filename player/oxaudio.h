@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class MutexQueue;
 class OxAudioData;
@@ -42,15 +43,15 @@ public:
     static AVSampleFormat outputFormatFor(QAudioFormat::SampleType type, int sampleSize);
 
 private:
-    QAudioOutput *output = nullptr;
-    QIODevice *device = nullptr; // belongs to output
+    std::unique_ptr<QAudioOutput> output;
+    QIODevice *device = nullptr; // made and owned by output; gone when output stops
     float volume = 1.0f;
     QAudioFormat opened;
 };
 
 // Converts decoded sound into the device's format and cuts it into chunks of 1024
-// samples, queued for the audio thread. pushFrame runs on the decode thread, popChunk on
-// the audio thread; the chunk queue is the only thing the two share.
+// samples, queued for the audio thread. pushFrame and setInput run on the decode thread,
+// popChunk on the audio thread; the chunk queue is the only thing the two share.
 class OxAudioResampler
 {
 public:
@@ -61,9 +62,18 @@ public:
     OxAudioResampler &operator=(const OxAudioResampler &) = delete;
 
     void pushFrame(const AVFrame *frame, double time);
-    OxAudioData *popChunk(); // the caller owns the chunk
+    // Only count samples of the frame from first on (count < 0: to its end); time is that
+    // of sample first. Lets a recording be cut at a moment inside a frame.
+    void pushFrame(const AVFrame *frame, double time, int first, int count);
+    std::unique_ptr<OxAudioData> popChunk();
     void reset();
     void allocBuffers(int samples);
+    // Takes sound of another input format from now on, for the next recording of a
+    // sequence: what the converter still holds of the old input is cut into chunks first,
+    // and the bytes waiting for a chunk and the queued chunks stay, so the sound goes on
+    // without a break. False when the new format cannot be converted (its sound is then
+    // dropped).
+    bool setInput(int rate, uint64_t layout, int channels, int format);
 
     bool needsConversion() const { return needConvert; }
     bool canConvert() const { return !needConvert || converter != nullptr; }
@@ -75,6 +85,8 @@ public:
 
 private:
     void appendAndCut(const uint8_t *const planes[2], int samples, int frameFormat, double time);
+    void buildConverter();
+    void flushConverter();
 
     int inRate;
     uint64_t inLayout;
@@ -92,5 +104,8 @@ private:
     int chunkSamples = 0;
     AVFifoPtr fifos[2];
     SwrContextPtr converter;
-    MutexQueue *chunks = nullptr;
+    std::unique_ptr<MutexQueue> chunks;
+    // Format and time of the last frame pushed, for what a flush of the converter yields.
+    int lastFormat = 0;
+    double lastTime = 0;
 };

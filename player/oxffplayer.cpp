@@ -11,6 +11,7 @@
 #include <QDebug>
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 extern "C" {
@@ -36,6 +37,10 @@ constexpr int kSkipWindow = 32;
 // does not.
 constexpr int kLateRun = 4;
 
+// A picture or sound this close before a cut counts as at the cut (timestamps in seconds
+// are not exact).
+constexpr double kCutTolerance = 0.0005;
+
 double frameSeconds(const AVFrame *frame, double timeBase)
 {
     int64_t ts = frame->best_effort_timestamp;
@@ -45,6 +50,29 @@ double frameSeconds(const AVFrame *frame, double timeBase)
 }
 
 } // namespace
+
+struct OxFFPlayer::Playing
+{
+    int index = -1;
+    AVCodecContext *vctx = nullptr;
+    AVCodecContext *actx = nullptr; // none when the source has no sound
+    double videoBase = 0;           // seconds per tick of the streams
+    double audioBase = 0;
+    double pictureSeconds = 0.04;
+    double offset = 0; // timeline time = time in the file + offset
+    // Pictures and sound before cutIn and from cutOut on (seconds in the file) are dropped.
+    double cutIn = 0;
+    double cutOut = 0;
+    // A picture, and sound, from cutOut on has come out of the decoder: the rest of the
+    // file is not wanted.
+    bool videoDone = false;
+    bool audioDone = false;
+    // The source's sound goes to the resampler.
+    bool sound = false;
+    // The next picture follows the one queued before from the source before: no gap
+    // between the two is held on screen.
+    bool continues = false;
+};
 
 OxFFPlayer::OxFFPlayer() = default;
 
@@ -110,22 +138,144 @@ bool OxFFPlayer::isPlaying() const
 
 int OxFFPlayer::open(const char *utf8Path)
 {
+    std::vector<OxPlaySource> one(1);
+    one[0].path = QByteArray(utf8Path ? utf8Path : "");
+    return openSequence(std::move(one), 0);
+}
+
+int OxFFPlayer::openSequence(std::vector<OxPlaySource> list, double startAt)
+{
     // A player still running would have its reader closed under its threads.
     stop();
-    reader = std::make_unique<StreamReader>();
-    const int r = reader->open(utf8Path);
+    sources = std::move(list);
+    if (sources.empty())
+        return -1;
+    intervals = std::make_unique<std::atomic<qint64>[]>(sources.size());
+    playing = std::make_unique<Playing>();
+    int index = sourceAt(startAt);
+    double position = sources[size_t(index)].clipIn +
+                      std::max(0.0, startAt - sources[size_t(index)].timelineStart);
+    int r = -1;
+    for (; index < int(sources.size()); ++index) {
+        r = openSource(index, &reader);
+        if (r >= 0)
+            break;
+        if (index + 1 < int(sources.size()))
+            position = sources[size_t(index) + 1].clipIn;
+    }
     if (r < 0) {
         stop();
         return r;
     }
-    if (!reader->videoStream() || !reader->videoContext()) {
-        qDebug("open(%s): no video stream", utf8Path);
-        stop();
-        return -1;
-    }
-    prepare();
+    prepare(index, position);
     resume();
     return 0;
+}
+
+int OxFFPlayer::openSource(int index, std::unique_ptr<StreamReader> *opened) const
+{
+    const QByteArray &path = sources[size_t(index)].path;
+    auto candidate = std::make_unique<StreamReader>();
+    int r = candidate->open(path.constData());
+    QString reason;
+    if (r < 0) {
+        reason = avErrorText(r);
+    } else if (!candidate->videoStream() || !candidate->videoContext()) {
+        qDebug("open(%s): no video stream", path.constData());
+        reason = QStringLiteral("no video stream");
+        r = -1;
+    }
+    if (r < 0) {
+        candidate->close();
+        // One recording fails as it always did; in a sequence playback goes on without it.
+        if (sources.size() > 1)
+            qWarning("dashcam-player: skipping %s: %s", path.constData(), qPrintable(reason));
+        return r;
+    }
+    *opened = std::move(candidate);
+    return 0;
+}
+
+// The last source starting at or before the timeline time (the first one before them all).
+int OxFFPlayer::sourceAt(double timelineSeconds) const
+{
+    int index = 0;
+    for (int i = 1; i < int(sources.size()); ++i) {
+        if (sources[size_t(i)].timelineStart <= timelineSeconds)
+            index = i;
+    }
+    return index;
+}
+
+// Where a source stops, in seconds of its file: its clipOut, else the end of the file
+// when it is open, else nowhere known.
+double OxFFPlayer::sourceEnd(int index, const StreamReader *opened) const
+{
+    const OxPlaySource &source = sources[size_t(index)];
+    if (source.clipOut >= 0)
+        return source.clipOut;
+    return opened ? opened->duration() : std::numeric_limits<double>::infinity();
+}
+
+// Makes the reader the source the decode thread reads. Runs on the owner's thread before
+// the decode thread starts, and on the decode thread afterwards.
+void OxFFPlayer::play(int index)
+{
+    Playing &p = *playing;
+    const OxPlaySource &source = sources[size_t(index)];
+    AVStream *video = reader->videoStream();
+    AVStream *audio = reader->audioStream();
+    p.index = index;
+    p.vctx = reader->videoContext();
+    p.actx = audio ? reader->audioContext() : nullptr;
+    p.videoBase = av_q2d(video->time_base);
+    p.audioBase = audio ? av_q2d(audio->time_base) : 0.0;
+    p.offset = source.timelineStart - source.clipIn;
+    // A single recording is never cut: even pictures before its start play as before.
+    p.cutIn = source.clipIn > 0 ? source.clipIn - kCutTolerance
+                                : -std::numeric_limits<double>::infinity();
+    p.cutOut = source.clipOut >= 0 ? source.clipOut - kCutTolerance
+                                   : std::numeric_limits<double>::infinity();
+    p.videoDone = false;
+    p.audioDone = false;
+    const qint64 step = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
+    intervals[size_t(index)] = step;
+    p.pictureSeconds = step / 1e6;
+    frameCache = frameCacheForGop(videoGopSize());
+    p.sound = false;
+    if (audioResampler && p.actx) {
+        const AVCodecContext *a = p.actx;
+        const uint64_t layout =
+            a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask : 0;
+        p.sound = audioResampler->setInput(a->sample_rate, layout, a->ch_layout.nb_channels,
+                                           a->sample_fmt);
+    }
+    // The timeline ends where the last source stops: known from its clipOut, or once it has
+    // been opened.
+    const OxPlaySource &last = sources.back();
+    const bool lastOpen = index == int(sources.size()) - 1;
+    const double lastEnd = sourceEnd(int(sources.size()) - 1, lastOpen ? reader.get() : nullptr);
+    _duration =
+        std::isfinite(lastEnd) ? last.timelineStart + lastEnd - last.clipIn : last.timelineStart;
+}
+
+// Decode thread: the next source that opens, after the current one has been read to its
+// end. False when there is none.
+bool OxFFPlayer::advance()
+{
+    for (int index = playing->index + 1; index < int(sources.size()); ++index) {
+        std::unique_ptr<StreamReader> next;
+        if (openSource(index, &next) < 0)
+            continue;
+        const double clipIn = sources[size_t(index)].clipIn;
+        if (clipIn > 0)
+            next->seek(clipIn, kSeekFlags); // failing, it is read from the start, cut there
+        reader = std::move(next);
+        play(index);
+        playing->continues = true;
+        return true;
+    }
+    return false;
 }
 
 // The key frame distance of the video stream. Decoding contexts no longer carry the
@@ -154,38 +304,47 @@ int OxFFPlayer::videoGopSize() const
     return reader->videoContext()->gop_size;
 }
 
-// Called by open() on a stopped player: nothing of an earlier recording is left.
-void OxFFPlayer::prepare()
+// Called by openSequence() on a stopped player with the reader of source index open:
+// nothing of an earlier recording is left. Playback starts at position in that file.
+void OxFFPlayer::prepare(int index, double position)
 {
+    const OxPlaySource &source = sources[size_t(index)];
+    const double start = source.timelineStart + position - source.clipIn;
     seekPending = false;
     seekTarget = 0;
     readResult = 0;
-    audioTime = 0;
-    _videoTime = 0;
-    clockTime = 0;
+    audioTime = start;
+    _videoTime = start;
+    clockTime = start;
     skipLevel = 0;
     dropped = 0;
     skipped = 0;
     soundLost = false;
     endReached = false;
-    _duration = reader->duration();
-
-    AVStream *video = reader->videoStream();
-    frameCache = frameCacheForGop(videoGopSize());
+    shownSource = index;
     _frameTime = -1;
     pictureQueue = std::make_unique<MutexQueue>(releaseItem);
-    interval = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
+
+    // Later sources of a sequence may bring sound although this one has none.
+    const AVCodecContext *audio = reader->audioStream() ? reader->audioContext() : nullptr;
+    if ((audio || sources.size() > 1) && !QAudioDeviceInfo::defaultOutputDevice().isNull())
+        buildAudioPath(audio);
+    play(index);
+    interval = intervals[size_t(index)].load();
     qDebug("frameCache = %d", frameCache.load());
 
-    if (reader->audioStream() && reader->audioContext() &&
-        !QAudioDeviceInfo::defaultOutputDevice().isNull())
-        buildAudioPath();
-
+    // Not from the start: the decode thread's first step is the seek there.
+    if (position > 0) {
+        seekTarget = start;
+        seekPending = true;
+    }
     decodeThread = std::make_unique<OxDecodeThread>(this);
     decodeThread->start(QThread::InheritPriority);
 }
 
-void OxFFPlayer::buildAudioPath()
+// The sound path in the device's preferred format; from the given decoder's format, or,
+// without one, from the device's own until a source with sound comes.
+void OxFFPlayer::buildAudioPath(const AVCodecContext *a)
 {
     const QAudioDeviceInfo device = QAudioDeviceInfo::defaultOutputDevice();
     const QAudioFormat preferred = device.preferredFormat();
@@ -194,12 +353,13 @@ void OxFFPlayer::buildAudioPath()
         OxAudioOutput::outputFormatFor(preferred.sampleType(), preferred.sampleSize());
     const uint64_t layout = channels == 1 ? AV_CH_FRONT_CENTER : AV_CH_LAYOUT_STEREO;
 
-    const AVCodecContext *a = reader->audioContext();
-    const uint64_t inLayout =
-        a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask : 0;
+    const uint64_t inLayout = !a                                              ? layout
+                              : a->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? a->ch_layout.u.mask
+                                                                              : 0;
     auto resampler = std::make_unique<OxAudioResampler>(
-        a->sample_rate, inLayout, a->ch_layout.nb_channels, a->sample_fmt, preferred.sampleRate(),
-        layout, channels, format);
+        a ? a->sample_rate : preferred.sampleRate(), inLayout,
+        a ? a->ch_layout.nb_channels : channels, a ? int(a->sample_fmt) : int(format),
+        preferred.sampleRate(), layout, channels, format);
     auto output = std::make_unique<OxAudioOutput>();
     output->setVolume(volume);
     if (!resampler->canConvert() || output->start(preferred.sampleRate(), format, channels) < 0) {
@@ -213,7 +373,9 @@ void OxFFPlayer::buildAudioPath()
 
 void OxFFPlayer::resume()
 {
-    if (!reader || !pictureQueue)
+    // The picture queue lives from a successful open to stop(); the reader may be in the
+    // decode thread's hands.
+    if (!pictureQueue)
         return;
     stopThread(videoThread);
     stopThread(audioThread);
@@ -256,6 +418,7 @@ void OxFFPlayer::stop()
     if (std::unique_ptr<StreamReader> r = std::move(reader))
         r->close();
     _duration = 0;
+    shownSource = -1;
 }
 
 void OxFFPlayer::report(int type)
@@ -264,11 +427,44 @@ void OxFFPlayer::report(int type)
         callback(owner, type, _videoTime.load(), duration());
 }
 
+// Lands in the source that holds the timeline time; one that cannot be opened, or a
+// time past the end of a source, goes on to the start of the next source.
 int OxFFPlayer::seek(double seconds, int flags)
 {
-    if (!reader)
+    if (!reader || !playing)
         return -1;
-    const int r = reader->seek(seconds, flags);
+    int r = -1;
+    if (seconds >= 0) {
+        int index = sourceAt(seconds);
+        double position =
+            sources[size_t(index)].clipIn + seconds - sources[size_t(index)].timelineStart;
+        for (; index < int(sources.size()); ++index) {
+            const bool last = index + 1 == int(sources.size());
+            std::unique_ptr<StreamReader> other;
+            if (index != playing->index && openSource(index, &other) < 0) {
+                if (!last)
+                    position = sources[size_t(index) + 1].clipIn;
+                continue;
+            }
+            StreamReader *target = other ? other.get() : reader.get();
+            if (!last && position > sourceEnd(index, target)) {
+                position = sources[size_t(index) + 1].clipIn;
+                continue;
+            }
+            r = target->seek(std::max(position, sources[size_t(index)].clipIn), flags);
+            if (r >= 0) {
+                if (other) {
+                    reader = std::move(other);
+                    play(index);
+                }
+                playing->videoDone = false;
+                playing->audioDone = false;
+                const OxPlaySource &source = sources[size_t(index)];
+                seconds = source.timelineStart + std::max(position, source.clipIn) - source.clipIn;
+            }
+            break;
+        }
+    }
     qDebug("_videoTime = %lf, _frameTime = %lf, _doSeek %lf = %d", _videoTime.load(), _frameTime,
            seconds, r);
     if (r >= 0) {
@@ -283,7 +479,7 @@ int OxFFPlayer::seek(double seconds, int flags)
     return r;
 }
 
-OxYUV420P *OxFFPlayer::toYUV420P(const AVFrame *frame)
+std::unique_ptr<OxYUV420P> OxFFPlayer::toYUV420P(const AVFrame *frame)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0)
         return nullptr;
@@ -291,7 +487,7 @@ OxYUV420P *OxFFPlayer::toYUV420P(const AVFrame *frame)
     const int h = frame->height;
     if (frame->format == AV_PIX_FMT_YUV420P) {
         const uint8_t *planes[3] = {frame->data[0], frame->data[1], frame->data[2]};
-        return new OxYUV420P(planes, w, h, frame->linesize);
+        return std::make_unique<OxYUV420P>(planes, w, h, frame->linesize);
     }
     // The scaler writes rounded-up chroma for odd sizes; the picture keeps the halves.
     const int cw = (w + 1) / 2;
@@ -307,7 +503,7 @@ OxYUV420P *OxFFPlayer::toYUV420P(const AVFrame *frame)
     int lines[4] = {w, cw, cw, 0};
     sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, lines);
     const uint8_t *planes[3] = {y.get(), u.get(), v.get()};
-    return new OxYUV420P(planes, w, h, lines);
+    return std::make_unique<OxYUV420P>(planes, w, h, lines);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -322,16 +518,10 @@ enum class Step { Go, Stop, Seek };
 
 void OxFFPlayer::decodeLoop()
 {
-    AVStream *video = reader->videoStream();
-    AVStream *audio = reader->audioStream();
-    AVCodecContext *vctx = reader->videoContext();
-    AVCodecContext *actx = reader->audioContext();
-    const double videoBase = av_q2d(video->time_base);
-    const double audioBase = audio ? av_q2d(audio->time_base) : 0.0;
+    Playing &p = *playing;
     AVPacketPtr packet = makePacket();
     AVFramePtr frame = makeFrame();
     OxDecodeThread *self = decodeThread.get();
-    const double pictureSeconds = interval / 1e6;
     // Time of the picture queued last, -1 after a seek.
     double lastPictureTime = -1;
     // Pictures still to come out of a decoder that was asked to skip: gaps among them
@@ -343,46 +533,54 @@ void OxFFPlayer::decodeLoop()
     // Waits for room in the picture queue; a picture decoded before a requested seek
     // or stop is not worth waiting for.
     auto pushPicture = [&](const AVFrame *f) -> Step {
-        OxYUV420P *picture = toYUV420P(f);
+        const double fileTime = frameSeconds(f, p.videoBase);
+        if (fileTime >= p.cutOut) {
+            p.videoDone = true;
+            return Step::Go;
+        }
+        if (fileTime < p.cutIn)
+            return Step::Go;
+        std::unique_ptr<OxYUV420P> picture = toYUV420P(f);
         if (!picture)
             return Step::Go;
-        picture->time = frameSeconds(f, videoBase);
+        picture->time = fileTime + p.offset;
+        picture->source = p.index;
         // A gap of a few frame intervals after the picture before is where the decoder
         // skipped pictures: the video thread keeps it on the clock. Larger gaps and steps
-        // back are seeks or broken timestamps and count as one interval.
+        // back are seeks or broken timestamps and count as one interval, and so does the
+        // step to the next source (a gap between two sources is not held on screen).
         picture->restartsClock = lastPictureTime < 0;
-        if (lastPictureTime >= 0) {
-            const long gap = std::lround((picture->time - lastPictureTime) / pictureSeconds);
+        if (lastPictureTime >= 0 && !p.continues) {
+            const long gap = std::lround((picture->time - lastPictureTime) / p.pictureSeconds);
             if (gap >= 2 && gap <= kMaxSteps) {
                 picture->steps = int(gap);
                 if (skipWindow > 0)
                     skipped += gap - 1;
             }
         }
+        p.continues = false;
         lastPictureTime = picture->time;
         if (skipWindow > 0)
             --skipWindow;
         while (pictureQueue->size() > frameCache) {
-            if (stopAsked() || seekPending) {
-                delete picture;
+            if (stopAsked() || seekPending)
                 return stopAsked() ? Step::Stop : Step::Seek;
-            }
             QThread::msleep(1);
         }
-        pictureQueue->push(picture);
+        pictureQueue->push(picture.release());
         return Step::Go;
     };
 
     // Sends one packet (none = end of stream) and takes every frame it yields; a packet
     // refused with EAGAIN is sent again once the pending frames are out.
-    auto decodeVideo = [&](const AVPacket *p) -> Step {
+    auto decodeVideo = [&](const AVPacket *pk) -> Step {
         for (;;) {
-            const int sent = avcodec_send_packet(vctx, p);
+            const int sent = avcodec_send_packet(p.vctx, pk);
             const bool again = sent == AVERROR(EAGAIN);
             if (sent < 0 && !again && sent != AVERROR_EOF)
                 return Step::Go; // rejected: dropped
             int received = 0;
-            while (avcodec_receive_frame(vctx, frame.get()) >= 0) {
+            while (avcodec_receive_frame(p.vctx, frame.get()) >= 0) {
                 ++received;
                 const Step s = pushPicture(frame.get());
                 av_frame_unref(frame.get());
@@ -394,21 +592,50 @@ void OxFFPlayer::decodeLoop()
         }
     };
 
-    auto decodeAudio = [&](const AVPacket *p) {
+    // Sound outside the cuts is dropped to the sample.
+    auto pushSound = [&](const AVFrame *f) {
+        const double start = frameSeconds(f, p.audioBase);
+        const int rate = f->sample_rate > 0 ? f->sample_rate : p.actx->sample_rate;
+        if (rate <= 0)
+            return;
+        const double end = start + double(f->nb_samples) / rate;
+        if (end > p.cutOut)
+            p.audioDone = true;
+        if (end <= p.cutIn || start >= p.cutOut)
+            return;
+        const int first = start < p.cutIn ? int(std::lround((p.cutIn - start) * rate)) : 0;
+        const int count = end > p.cutOut ? int(std::lround((p.cutOut - start) * rate)) - first : -1;
+        audioResampler->pushFrame(f, start + double(first) / rate + p.offset, first, count);
+    };
+
+    auto decodeAudio = [&](const AVPacket *pk) {
         for (;;) {
-            const int sent = avcodec_send_packet(actx, p);
+            const int sent = avcodec_send_packet(p.actx, pk);
             const bool again = sent == AVERROR(EAGAIN);
             if (sent < 0 && !again && sent != AVERROR_EOF)
                 return;
             int received = 0;
-            while (avcodec_receive_frame(actx, frame.get()) >= 0) {
+            while (avcodec_receive_frame(p.actx, frame.get()) >= 0) {
                 ++received;
-                audioResampler->pushFrame(frame.get(), frameSeconds(frame.get(), audioBase));
+                pushSound(frame.get());
                 av_frame_unref(frame.get());
             }
             if (!again || received == 0)
                 return;
         }
+    };
+
+    // The current source is read to its end: on to the next, or the end of it all.
+    auto sourceFinished = [&](int result) {
+        if (result != AVERROR_EOF && sources.size() > 1)
+            qWarning("dashcam-player: skipping the rest of %s: %s",
+                     sources[size_t(p.index)].path.constData(), qPrintable(avErrorText(result)));
+        if (advance())
+            return;
+        readResult = result;
+        if (result != AVERROR_EOF)
+            qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
+        endReached = true;
     };
 
     for (;;) {
@@ -440,17 +667,14 @@ void OxFFPlayer::decodeLoop()
         const int result = reader->readFrame(packet.get());
         if (result < 0) {
             // Drain: the decoders still hold the last pictures and sound of the file.
-            if (audioResampler && actx)
+            if (p.sound)
                 decodeAudio(nullptr);
             const Step step = decodeVideo(nullptr);
             if (step == Step::Stop)
                 return;
             if (step == Step::Seek)
                 continue; // the seek flushes the decoders out of their drained state
-            readResult = result;
-            if (result != AVERROR_EOF)
-                qDebug("read frame = %x, %s", unsigned(result), qPrintable(avErrorText(result)));
-            endReached = true;
+            sourceFinished(result);
             continue;
         }
         Step step = Step::Go;
@@ -459,16 +683,20 @@ void OxFFPlayer::decodeLoop()
             const AVDiscard discard = level >= 2   ? AVDISCARD_BIDIR
                                       : level == 1 ? AVDISCARD_NONREF
                                                    : AVDISCARD_DEFAULT;
-            if (vctx->skip_frame != discard)
-                vctx->skip_frame = discard;
+            if (p.vctx->skip_frame != discard)
+                p.vctx->skip_frame = discard;
             if (level > 0)
                 skipWindow = kSkipWindow;
             step = decodeVideo(packet.get());
-        } else if (audioResampler && actx && !soundLost && reader->isAudioPacket(packet.get()))
+        } else if (p.sound && !soundLost && reader->isAudioPacket(packet.get()))
             decodeAudio(packet.get());
         av_packet_unref(packet.get());
         if (step == Step::Stop)
             return;
+        // Cut at clipOut: what follows in the file is not played. The decoders' held-back
+        // pictures and sound all come later still.
+        if (step == Step::Go && p.videoDone && (p.audioDone || !p.sound || soundLost))
+            sourceFinished(AVERROR_EOF);
     }
 }
 
@@ -478,12 +706,14 @@ void OxFFPlayer::decodeLoop()
 void OxFFPlayer::videoLoop()
 {
     OxVideoThread *self = videoThread.get();
-    const qint64 step = interval;
+    // The frame interval of the source on screen; each source of a sequence has its own.
+    qint64 step = interval;
+    int stepSource = -1;
     int64_t next = av_gettime();
     qDebug("interval %lld", (long long)step);
 
     // The picture taken from the queue and the wall time it is due at.
-    OxYUV420P *pending = nullptr;
+    std::unique_ptr<OxYUV420P> pending;
     int64_t due = 0;
     // The last picture shown or dropped since this loop began or the last seek: its time
     // and when it was due; lastDue < 0 while there is none.
@@ -516,10 +746,8 @@ void OxFFPlayer::videoLoop()
     };
 
     for (;;) {
-        if (!self || self->isStopRequested()) {
-            delete pending;
+        if (!self || self->isStopRequested())
             return;
-        }
         const int64_t now = av_gettime();
         if (now >= nextLog) {
             nextLog = now + 1000000;
@@ -535,7 +763,13 @@ void OxFFPlayer::videoLoop()
             continue;
         }
         if (!pending) {
-            pending = static_cast<OxYUV420P *>(pictureQueue->pop());
+            pending.reset(static_cast<OxYUV420P *>(pictureQueue->pop()));
+            if (pending && pending->source != stepSource) {
+                stepSource = pending->source;
+                if (const qint64 sourceStep = intervals[size_t(stepSource)]; sourceStep > 0)
+                    step = sourceStep;
+                interval = step;
+            }
             // The first picture after a start or a seek sets the clock: the time the
             // decoder took to bring it is no lateness.
             if (pending && (pending->restartsClock || lastDue < 0) && now > next)
@@ -548,7 +782,7 @@ void OxFFPlayer::videoLoop()
                 QThread::msleep(1);
                 continue;
             }
-            OxYUV420P *picture = std::exchange(pending, nullptr);
+            std::unique_ptr<OxYUV420P> picture = std::move(pending);
             const int64_t late = now - due;
             lastTime = picture->time;
             lastDue = due;
@@ -556,14 +790,12 @@ void OxFFPlayer::videoLoop()
             // A late picture is not drawn while a newer one waits: drawing it would only
             // make the next one later still.
             if (late > step && pictureQueue->size() > 0) {
-                delete picture;
                 ++dropped;
             } else {
                 _videoTime = picture->time;
+                shownSource = picture->source;
                 if (videoView)
-                    videoView->setFrame(picture);
-                else
-                    delete picture;
+                    videoView->setFrame(picture.release());
                 report(ReportPicture);
             }
             followLateness(late);
@@ -596,7 +828,9 @@ void OxFFPlayer::videoLoop()
 void OxFFPlayer::audioLoop()
 {
     OxAudioThread *self = audioThread.get();
-    if (!reader->audioStream() || !audioResampler || !audioOutput || !self)
+    // No sound path: the sources play silently. With one, a source without sound simply
+    // brings no chunks while the clock runs on the pictures.
+    if (!audioResampler || !audioOutput || !self)
         return;
     // Sound further behind the picture than the device can hold came after a stall of
     // the device (a sound server starting up, say); playing it would leave the sound that
@@ -610,22 +844,18 @@ void OxFFPlayer::audioLoop()
             QThread::msleep(1);
             continue;
         }
-        OxAudioData *chunk = audioResampler->popChunk();
-        if (chunk) {
+        if (std::unique_ptr<OxAudioData> chunk = audioResampler->popChunk()) {
             audioTime = chunk->time;
             // Measured against the picture on screen, not the clock: sound that a late
             // decoder brings late is played, not dropped.
             const double behind = _videoTime - chunk->time;
             catchingUp = behind > late || (catchingUp && behind > 0);
-            if (catchingUp) {
-                delete chunk;
+            if (catchingUp)
                 continue;
-            }
             for (int i = 0; i < 2; ++i) {
                 if (chunk->data[i] && chunk->size[i] > 0)
                     audioOutput->write(chunk->data[i], chunk->size[i], self->stopFlag());
             }
-            delete chunk;
             if (!audioOutput->isUsable()) {
                 // The device is gone: the picture plays on without sound.
                 qDebug("audio output lost, playing without sound");

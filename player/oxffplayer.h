@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class StreamReader;
 class MutexQueue;
@@ -16,6 +18,19 @@ class OxVideoThread;
 class OxAudioThread;
 class OxThread;
 struct AVFrame;
+struct AVCodecContext;
+
+// One recording of a sequence the player plays on one timeline: the part of the file from
+// clipIn to clipOut (seconds from its first picture) lands on the timeline at
+// timelineStart. Parts of two recordings that would cover the same moment are cut by the
+// caller through clipIn and clipOut, so each moment plays once.
+struct OxPlaySource
+{
+    QByteArray path;          // as handed to FFmpeg (UTF-8, or the file name's own bytes)
+    double clipIn = 0;        // seconds into the file where this source starts playing
+    double clipOut = -1;      // seconds into the file where it stops; < 0: at its end
+    double timelineStart = 0; // where clipIn lands on the timeline
+};
 
 // Progress report, called on the video thread: the owner hands it over to its own thread.
 // type 3: a picture was handed to the view; 1: the last picture was shown after end of
@@ -38,6 +53,13 @@ using PlayerCallback = void (*)(void *owner, int type, double current, double du
 // At the end of the file the decode thread stays, waiting for a seek: one that comes
 // while the last pictures are still being shown takes reading back to its target. The
 // end report comes once the last picture has been shown with no seek pending.
+//
+// A sequence of recordings plays as one: the decode thread opens the next source as soon
+// as it has read the current one to its end (or clipOut), while the picture queue still
+// holds the last pictures, and goes on queueing on the same clock, with times moved onto
+// the timeline. A source that cannot be opened or read is skipped with a warning. All
+// times the player reports (pictures, sound, clocks, seeks, duration) are timeline times;
+// for a single recording the timeline is the recording's own time.
 class OxFFPlayer
 {
 public:
@@ -56,6 +78,11 @@ public:
 
     // 0, or the negative reader result; a recording without a video stream gives -1.
     int open(const char *utf8Path);
+    // Plays the sources one after the other from timeline time startAt. Only the source
+    // that holds startAt (or the first after it that opens) is opened here; the others are
+    // opened by the decode thread when it comes to them. 0, or the result of the last
+    // failed open when no source from startAt on could be opened.
+    int openSequence(std::vector<OxPlaySource> sources, double startAt = 0);
     void pause();
     void resume();
     void requestSeek(double seconds);
@@ -66,8 +93,13 @@ public:
     // Read-outs for the owner, tests and benchmarks; safe from any thread.
     double videoTime() const { return _videoTime.load(); }
     double audioClock() const { return audioTime.load(); }
-    // The open recording's length in seconds, 0 when none is open.
+    // The timeline's length in seconds, 0 when nothing is open. When the last source has
+    // no clipOut its length is known once it has been opened; until then this is where it
+    // starts.
     double duration() const { return _duration.load(); }
+    // Index of the source whose picture is on screen (right after an open: the one opened);
+    // -1 when nothing is open.
+    int currentSource() const { return shownSource.load(); }
     int frameCacheLimit() const { return frameCache.load(); }
     qint64 frameInterval() const { return interval.load(); }
     // Since open(): pictures that came too late to be drawn, and pictures the decoder did
@@ -82,20 +114,41 @@ public:
     bool anyThreadRunning() const;
 
     // A tightly packed YUV 4:2:0 copy of a decoded frame, or none when it can't be converted.
-    static OxYUV420P *toYUV420P(const AVFrame *frame);
+    static std::unique_ptr<OxYUV420P> toYUV420P(const AVFrame *frame);
     // The picture queue limit for a gop size: twice the gop, kept within 30..60.
     static int frameCacheForGop(int gop);
     // Microseconds per picture for an average frame rate; 33000 when it is unknown.
     static qint64 intervalFor(int num, int den);
 
 private:
-    void prepare();
-    void buildAudioPath();
+    struct Playing;
+
+    int openSource(int index, std::unique_ptr<StreamReader> *opened) const;
+    int sourceAt(double timelineSeconds) const;
+    double sourceEnd(int index, const StreamReader *opened) const;
+    void play(int index);
+    bool advance();
+    void prepare(int index, double position);
+    void buildAudioPath(const AVCodecContext *audio);
     template <class Thread> static void stopThread(std::unique_ptr<Thread> &thread);
     void report(int type);
     int videoGopSize() const;
 
-    // Owned; created by open() and resume(), released by stop() alone.
+    // The sequence, written by openSequence() while no worker runs, read by the decode
+    // thread. intervals: microseconds per picture of each source, written by the decode
+    // thread before it queues that source's first picture, read by the video thread.
+    std::vector<OxPlaySource> sources;
+    std::unique_ptr<std::atomic<qint64>[]> intervals;
+    // The source whose picture is on screen: written by the video thread (and by the owner
+    // while no worker runs), read by the owner.
+    std::atomic<int> shownSource{-1};
+    // What the decode thread knows of the source it reads; set up by the owner before the
+    // decode thread starts, then the decode thread's alone.
+    std::unique_ptr<Playing> playing;
+
+    // Owned; created by open() and resume(), released by stop() alone. The decode thread
+    // replaces the reader when it moves to another source; nobody else touches it while
+    // the decode thread runs.
     std::unique_ptr<StreamReader> reader;
     std::unique_ptr<OxDecodeThread> decodeThread;
     std::unique_ptr<OxVideoThread> videoThread;
@@ -123,7 +176,9 @@ private:
     // Written by the video thread (dropped) and the decode thread (skipped); reset by open().
     std::atomic<qint64> dropped{0};
     std::atomic<qint64> skipped{0};
-    // Written by the owner while no worker runs.
+    // Written by the owner while no worker runs, and by the decode thread when it opens
+    // another source (frameCache, _duration) or the video thread when it shows its first
+    // picture (interval).
     std::atomic<int> frameCache{30};
     std::atomic<qint64> interval{33000};
     std::atomic<double> _duration{0};

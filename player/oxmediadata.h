@@ -18,7 +18,7 @@ class OxYUVData : public OxMediaData
 public:
     int width = 0;
     int height = 0;
-    double time = 0; // seconds from the start of the recording, set by the producer
+    double time = 0; // seconds on the player's timeline (of the recording when it plays one)
 };
 
 // Planar YUV 4:2:0 with tightly packed rows: y is width x height bytes, u and v are
@@ -44,6 +44,8 @@ public:
     int steps = 1;
     // The first picture after opening or a seek: the clock starts again with it.
     bool restartsClock = false;
+    // Which source of the player's sequence the picture comes from.
+    int source = 0;
 };
 
 // A chunk of sound ready for the output device. Interleaved sound uses data[0] only.

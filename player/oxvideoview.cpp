@@ -47,16 +47,14 @@ OxVideoView::~OxVideoView()
         disconnect(glContext, nullptr, this, nullptr);
 
     QMutexLocker locker(&mutex);
-    delete picture;
-    picture = nullptr;
+    picture.reset();
 }
 
 void OxVideoView::setFrame(OxYUV420P *newPicture)
 {
     {
         QMutexLocker locker(&mutex);
-        delete picture;
-        picture = newPicture;
+        picture.reset(newPicture);
     }
     emit updateAsyncSignal();
 }
@@ -65,8 +63,7 @@ void OxVideoView::clearFrame()
 {
     {
         QMutexLocker locker(&mutex);
-        delete picture;
-        picture = nullptr;
+        picture.reset();
     }
     update();
     qDebug("clear");

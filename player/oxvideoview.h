@@ -6,6 +6,8 @@
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
 
+#include <memory>
+
 class OxYUV420P;
 
 // Draws the player's YUV 4:2:0 pictures: the three planes go up as luminance textures
@@ -42,7 +44,7 @@ private:
     void uploadPlanes(const uint8_t *const planes[3], int width, int height);
     void releaseGL();
 
-    OxYUV420P *picture = nullptr; // guarded by mutex
+    std::unique_ptr<OxYUV420P> picture; // guarded by mutex
     GLuint program = 0;
     GLuint textures[3] = {0, 0, 0};
     // GUI thread: the first draw of the current context has been made.

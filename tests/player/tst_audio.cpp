@@ -53,7 +53,7 @@ AVFramePtr makeAudioFrame(AVSampleFormat format, int channels, int samples, doub
 QList<OxAudioData *> drain(OxAudioResampler &resampler)
 {
     QList<OxAudioData *> chunks;
-    while (OxAudioData *chunk = resampler.popChunk())
+    while (OxAudioData *chunk = resampler.popChunk().release())
         chunks.append(chunk);
     return chunks;
 }

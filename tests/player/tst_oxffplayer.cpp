@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <array>
 #include <cmath>
 #include <memory>
 
@@ -38,6 +39,11 @@ private:
     std::unique_ptr<TestHome> home;
     QString clips; // the test recordings
 
+    // A drive of 25 fps clips told apart by their widths: 3 s of 64 pixels at 0, then each
+    // middle source ("clip", "silent", "missing", "garbage") 2 s of 80 pixels cut at
+    // 0.4 s by clipIn, then 2 s of 96 pixels with sound at lastRate (mono below 48 kHz).
+    std::vector<OxPlaySource> drive(const QStringList &middle, int lastRate = 48000);
+
 private slots:
     void initTestCase()
     {
@@ -64,7 +70,38 @@ private slots:
     void toYUV420PPacksAnyLayout_data();
     void toYUV420PPacksAnyLayout();
     void randomCommandsLeaveNothingRunning();
+    void playsASequenceOnOneTimeline_data();
+    void playsASequenceOnOneTimeline();
+    void seekLandsInTheRightSource_data();
+    void seekLandsInTheRightSource();
 };
+
+std::vector<OxPlaySource> tst_oxffplayer::drive(const QStringList &middle, int lastRate)
+{
+    auto clip = [&](int width, double seconds, int rate) {
+        RecordingSpec recipe = smallRecipe(seconds, width, 48);
+        recipe.audioCodec = rate ? QStringLiteral("aac") : QString();
+        recipe.sampleRate = rate;
+        recipe.channels = rate < 48000 ? 1 : 2;
+        const QString name = QStringLiteral("drive%1_%2").arg(width).arg(rate);
+        return requireRecording(clips, name, recipe).toUtf8();
+    };
+    std::vector<OxPlaySource> sources{{clip(64, 3, 48000), 0, -1, 0}};
+    for (const QString &kind : middle + QStringList{"last"}) {
+        const double start = sources.back().timelineStart + (sources.size() == 1 ? 3 : 1.6);
+        const QString other = clips + QStringLiteral("/drive_%1.mp4").arg(kind);
+        if (kind == QLatin1String("garbage"))
+            makeGarbage(other, 64 * 1024);
+        if (kind == QLatin1String("last"))
+            sources.push_back({clip(96, 2, lastRate), 0, -1, start});
+        else if (kind == QLatin1String("clip") || kind == QLatin1String("silent"))
+            sources.push_back(
+                {clip(80, 2, kind == QLatin1String("clip") ? 48000 : 0), 0.4, -1, start});
+        else
+            sources.push_back({other.toUtf8(), 0.4, -1, start});
+    }
+    return sources;
+}
 
 void tst_oxffplayer::playsEveryPictureInOrderThenReportsEnd_data()
 {
@@ -574,6 +611,120 @@ void tst_oxffplayer::randomCommandsLeaveNothingRunning()
     QCOMPARE(player.open(utf8.constData()), 0);
     QTRY_VERIFY_WITH_TIMEOUT(log.endType() == OxFFPlayer::ReportEnd, 15000);
     player.stop();
+}
+
+void tst_oxffplayer::playsASequenceOnOneTimeline_data()
+{
+    QTest::addColumn<QStringList>("middle");
+    QTest::addColumn<int>("lastRate");
+    QTest::addColumn<bool>("soundThroughout");
+    QTest::newRow("overlap cut by clipIn") << QStringList{"clip"} << 48000 << true;
+    QTest::newRow("silent clip, then mono at 22.05 kHz") << QStringList{"silent"} << 22050 << false;
+    QTest::newRow("missing and garbage skipped")
+        << QStringList{"missing", "garbage"} << 48000 << true;
+}
+
+// Every picture of every clip that opens, from its clipIn on, once, in order, on the
+// timeline; the sound goes on across the boundaries.
+void tst_oxffplayer::playsASequenceOnOneTimeline()
+{
+    QFETCH(QStringList, middle);
+    QFETCH(int, lastRate);
+    QFETCH(bool, soundThroughout);
+    const std::vector<OxPlaySource> sources = drive(middle, lastRate);
+    QVector<std::array<double, 3>> expected; // time, width, frame number
+    for (const OxPlaySource &source : sources) {
+        const int width = QFileInfo(QString::fromUtf8(source.path)).baseName().mid(5, 2).toInt();
+        for (int n = qRound(source.clipIn * 25); width && n < (width == 64 ? 75 : 50); ++n)
+            expected.append(
+                {source.timelineStart + n / 25.0 - source.clipIn, double(width), double(n)});
+    }
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    QElapsedTimer wall;
+    wall.start();
+    QCOMPARE(player.openSequence(sources), 0);
+    double lastAudio = -1;
+    qint64 lastAudioChange = 0;
+    qint64 longestStill = 0;
+    while (log.endType() == 0 && wall.elapsed() < 30000) {
+        if (const double audio = player.audioClock(); audio != lastAudio) {
+            if (lastAudio > 2.5)
+                longestStill = qMax(longestStill, wall.elapsed() - lastAudioChange);
+            lastAudio = audio;
+            lastAudioChange = wall.elapsed();
+        }
+        QTest::qWait(2);
+    }
+    QCOMPARE(log.endType(), int(OxFFPlayer::ReportEnd));
+    // In order, each once; a loaded machine may leave out a late picture, and says so.
+    const auto pictures = sink.snapshot();
+    QCOMPARE(pictures.size() + player.droppedPictures() + player.skippedPictures(),
+             qint64(expected.size()));
+    for (int i = 0, next = 0; i < pictures.size(); ++i, ++next) {
+        while (next + 1 < expected.size() && expected[next][0] < pictures[i].time - 0.001)
+            ++next;
+        QVERIFY2(qAbs(pictures[i].time - expected[next][0]) < 0.001 &&
+                     pictures[i].width == expected[next][1] &&
+                     frameNumberFromLuma(pictures[i].luma) == int(expected[next][2]) % kLumaCycle,
+                 qPrintable(QStringLiteral("picture %1 at %2").arg(i).arg(pictures[i].time)));
+    }
+    QCOMPARE(log.snapshot().last().picturesBefore, pictures.size());
+    QCOMPARE(player.currentSource(), int(sources.size()) - 1);
+    QVERIFY(qAbs(player.duration() - (sources.back().timelineStart + 2)) < 0.01);
+    if (player.hasAudioOutput()) {
+        if (soundThroughout)
+            QVERIFY2(longestStill < 250, qPrintable(QString::number(longestStill)));
+        // The last clip's sound was played, whatever came before it.
+        QVERIFY2(lastAudio > player.duration() - 0.5, qPrintable(QString::number(lastAudio)));
+    }
+}
+
+void tst_oxffplayer::seekLandsInTheRightSource_data()
+{
+    QTest::addColumn<double>("startAt");
+    QTest::addColumn<double>("firstTime");
+    QTest::addColumn<double>("target");
+    // The first picture after the seek: its time, width and frame number.
+    QTest::addColumn<double>("seekTime");
+    QTest::addColumn<int>("seekWidth");
+    QTest::addColumn<int>("seekFrame");
+    // Clips at 0 (64 pixels), 3 (80, from 0.4 s in) and 4.6 (96); key frames every second.
+    QTest::newRow("into the last clip") << 0.0 << 0.0 << 5.9 << 5.6 << 96 << 25;
+    QTest::newRow("into the cut clip, before its key frame")
+        << 0.0 << 0.0 << 3.1 << 3.0 << 80 << 10;
+    QTest::newRow("opened in the last clip, back into the first")
+        << 5.0 << 4.6 << 1.5 << 1.0 << 64 << 25;
+}
+
+void tst_oxffplayer::seekLandsInTheRightSource()
+{
+    QFETCH(double, startAt);
+    QFETCH(double, firstTime);
+    QFETCH(double, target);
+    QFETCH(double, seekTime);
+    QFETCH(int, seekWidth);
+    QFETCH(int, seekFrame);
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    // Nothing that opens: nothing runs.
+    QVERIFY(player.openSequence({{"/nonexistent.mp4", 0, -1, 0}, {clips.toUtf8(), 0, -1, 1}}) < 0);
+    QVERIFY(!player.anyThreadRunning());
+
+    QCOMPARE(player.openSequence(drive({"clip"}), startAt), 0);
+    QTRY_VERIFY(sink.count() >= 3);
+    QCOMPARE(sink.snapshot().first().time, firstTime);
+    player.pause();
+    const int before = sink.count();
+    player.requestSeek(target);
+    QTRY_COMPARE(player.videoTime(), target); // carried out while paused
+    player.resume();
+    QTRY_VERIFY(sink.count() > before);
+    const RecordingSink::Entry first = sink.snapshot().at(before);
+    QCOMPARE(first.time, seekTime);
+    QCOMPARE(first.width, seekWidth);
+    QCOMPARE(frameNumberFromLuma(first.luma), seekFrame % kLumaCycle);
+    QCOMPARE(player.currentSource(), (seekWidth - 64) / 16);
 }
 
 QTEST_GUILESS_MAIN(tst_oxffplayer)
