@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
@@ -50,6 +51,10 @@ struct FifoDeleter
 {
     void operator()(AVFifo *p) const { av_fifo_freep2(&p); }
 };
+struct FilterGraphDeleter
+{
+    void operator()(AVFilterGraph *p) const { avfilter_graph_free(&p); }
+};
 struct AvFreeDeleter
 {
     void operator()(void *p) const { av_free(p); }
@@ -64,6 +69,7 @@ using AVPacketPtr = std::unique_ptr<AVPacket, oxffmpeg::PacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, oxffmpeg::SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, oxffmpeg::SwrContextDeleter>;
 using AVFifoPtr = std::unique_ptr<AVFifo, oxffmpeg::FifoDeleter>;
+using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, oxffmpeg::FilterGraphDeleter>;
 // Buffers from av_malloc.
 using AVBufferPtr = std::unique_ptr<uint8_t, oxffmpeg::AvFreeDeleter>;
 
