@@ -109,6 +109,18 @@ int OxFFPlayer::frameCacheForGop(int gop)
     return qBound(30, 2 * gop, 60);
 }
 
+int OxFFPlayer::frameCacheFor(int gop, int width, int height)
+{
+    const int byGop = frameCacheForGop(gop);
+    const qint64 pictureBytes = qint64(std::max(width, 0)) * std::max(height, 0) * 3 / 2;
+    if (pictureBytes <= 0)
+        return byGop;
+    // The queue holds one picture more than its limit (the decoder checks for room before
+    // it decodes the next one).
+    const qint64 byBytes = kPictureQueueBytes / pictureBytes - 1;
+    return int(std::max<qint64>(kMinQueuedPictures, std::min<qint64>(byGop, byBytes)));
+}
+
 qint64 OxFFPlayer::intervalFor(int num, int den)
 {
     if (num == 0 || den == 0)
@@ -241,7 +253,7 @@ void OxFFPlayer::play(int index)
     const qint64 step = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
     intervals[size_t(index)] = step;
     p.pictureSeconds = step / 1e6;
-    frameCache = frameCacheForGop(videoGopSize());
+    frameCache = frameCacheFor(videoGopSize(), p.vctx->width, p.vctx->height);
     p.sound = false;
     if (audioResampler && p.actx) {
         const AVCodecContext *a = p.actx;
@@ -485,6 +497,13 @@ std::unique_ptr<OxYUV420P> OxFFPlayer::toYUV420P(const AVFrame *frame)
         return nullptr;
     const int w = frame->width;
     const int h = frame->height;
+    // Rows already as the picture lays them out: the picture holds on to the decoder's
+    // frame instead of a copy of it.
+    if (OxYUV420P::isPacked(frame)) {
+        AVFramePtr ref = makeFrame();
+        if (ref && av_frame_ref(ref.get(), frame) >= 0)
+            return std::make_unique<OxYUV420P>(std::move(ref));
+    }
     if (frame->format == AV_PIX_FMT_YUV420P) {
         const uint8_t *planes[3] = {frame->data[0], frame->data[1], frame->data[2]};
         return std::make_unique<OxYUV420P>(planes, w, h, frame->linesize);

@@ -60,10 +60,19 @@ using PlayerCallback = void (*)(void *owner, int type, double current, double du
 // the timeline. A source that cannot be opened or read is skipped with a warning. All
 // times the player reports (pictures, sound, clocks, seeks, duration) are timeline times;
 // for a single recording the timeline is the recording's own time.
+//
+// The picture queue is bounded by bytes as well as by pictures, so a large picture size
+// costs no more memory than a small one. Decoded pictures already in the queue's layout
+// are queued by reference, not copied.
 class OxFFPlayer
 {
 public:
     enum ReportType { ReportEnd = 1, ReportError = 2, ReportPicture = 3 };
+
+    // The picture queue never holds more than this many bytes of pictures, nor fewer
+    // than kMinQueuedPictures pictures.
+    static constexpr qint64 kPictureQueueBytes = 64 << 20;
+    static constexpr int kMinQueuedPictures = 3;
 
     OxFFPlayer();
     virtual ~OxFFPlayer();
@@ -117,6 +126,9 @@ public:
     static std::unique_ptr<OxYUV420P> toYUV420P(const AVFrame *frame);
     // The picture queue limit for a gop size: twice the gop, kept within 30..60.
     static int frameCacheForGop(int gop);
+    // That limit lowered so the queue holds no more than kPictureQueueBytes of pictures of
+    // width x height, and raised to kMinQueuedPictures.
+    static int frameCacheFor(int gop, int width, int height);
     // Microseconds per picture for an average frame rate; 33000 when it is unknown.
     static qint64 intervalFor(int num, int den);
 

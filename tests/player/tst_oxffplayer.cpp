@@ -170,33 +170,52 @@ void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue_data()
 {
     QTest::addColumn<int>("gop");
     QTest::addColumn<int>("frameCache");
-    QTest::newRow("gop 12") << 12 << 30;
-    QTest::newRow("gop 25") << 25 << 50;
-    QTest::newRow("gop 45") << 45 << 60;
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("gop 12") << 12 << 30 << 64 << 48;
+    QTest::newRow("gop 25") << 25 << 50 << 64 << 48;
+    QTest::newRow("gop 45") << 45 << 60 << 64 << 48;
+    // Pictures this large fill the queue's bytes long before its count.
+    QTest::newRow("gop 25, 2160p") << 25 << 50 << 3840 << 2160;
 }
 
 void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue()
 {
     QFETCH(int, gop);
     QFETCH(int, frameCache);
+    QFETCH(int, width);
+    QFETCH(int, height);
     QCOMPARE(OxFFPlayer::frameCacheForGop(gop), frameCache);
 
-    RecordingSpec recipe = smallRecipe(4);
+    // A second of large pictures is more than the queue holds, and quick to make.
+    RecordingSpec recipe = smallRecipe(height > 1000 ? 1 : 4, width, height);
     recipe.gop = gop;
     recipe.bFrames = 2;
-    const QString path = requireRecording(clips, QStringLiteral("gop%1").arg(gop), recipe);
+    const QString path =
+        requireRecording(clips, QStringLiteral("gop%1_%2").arg(gop).arg(height), recipe);
+    const qint64 pictureBytes = qint64(width) * height * 3 / 2;
+    if ((frameCache + 1) * pictureBytes < OxFFPlayer::kPictureQueueBytes) {
+        // Within the byte bound the limit is the gop's.
+        QCOMPARE(OxFFPlayer::frameCacheFor(gop, width, height), frameCache);
+    }
 
     PlayerRig rig;
     OxFFPlayer &player = rig.player;
     QCOMPARE(rig.open(path), 0);
     player.pause();
-    QCOMPARE(player.frameCacheLimit(), frameCache);
+    frameCache = player.frameCacheLimit();
+    QVERIFY(frameCache >= OxFFPlayer::kMinQueuedPictures);
+    QVERIFY2((frameCache + 1) * pictureBytes <= OxFFPlayer::kPictureQueueBytes,
+             qPrintable(QString::number(frameCache)));
     // Paused, the decode thread fills the queue up to its limit and no further.
     qint64 largest = 0;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 600) {
+    qint64 full = -1; // when the limit was reached; watched for 600 ms more
+    while (timer.elapsed() < (full < 0 ? 20000 : full + 600)) {
         largest = qMax(largest, player.queuedPictures());
+        if (full < 0 && largest >= frameCache)
+            full = timer.elapsed();
         QTest::qWait(1);
     }
     QVERIFY2(largest >= frameCache, qPrintable(QString::number(largest)));
@@ -518,6 +537,9 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout_data()
     QTest::newRow("rgb24 odd size")
         << int(AV_PIX_FMT_RGB24) << 41 << 31 << QList<int>{0x80, 0x80, 0x80};
     QTest::newRow("yuv422p") << int(AV_PIX_FMT_YUV422P) << 64 << 48 << QList<int>{0x70, 0x40, 0xb0};
+    // Rows exactly as wide as the picture: queued by reference, not copied.
+    QTest::newRow("yuv420p packed rows")
+        << int(AV_PIX_FMT_YUV420P) << 128 << 64 << QList<int>{0x40, 0x70, 0xa0};
 }
 
 void tst_oxffplayer::toYUV420PPacksAnyLayout()
@@ -544,6 +566,18 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout()
 
     std::unique_ptr<OxYUV420P> picture(OxFFPlayer::toYUV420P(frame.get()));
     QVERIFY(picture);
+    // The decoder lets go of its frame and fills new ones: the picture keeps its own.
+    frame.reset();
+    std::vector<AVFramePtr> others;
+    for (int i = 0; i < 4; ++i) {
+        others.push_back(makeFrame());
+        others.back()->format = format;
+        others.back()->width = width;
+        others.back()->height = height;
+        QVERIFY(av_frame_get_buffer(others.back().get(), 64) >= 0);
+        for (int p = 0; p < 3 && others.back()->data[p]; ++p)
+            memset(others.back()->data[p], 0xee, size_t(others.back()->linesize[p]) * (height / 2));
+    }
     QCOMPARE(picture->width, width);
     QCOMPARE(picture->height, height);
     for (int i = 0; i < width * height; ++i)
