@@ -30,8 +30,8 @@
 // painted with QPainter and copied into each picture, and libx264 (veryfast, CRF 20)
 // encodes in-process.
 //
-// Painting text needs a QGuiApplication (the offscreen platform will do); runExport
-// reports an error when a band is asked for without one.
+// Painting text needs a QGuiApplication (a platform without a screen will do, such as
+// "minimal:enable_fonts"); runExport reports an error when a band is asked for without one.
 
 // One clip of the drive: positions in the file (seconds from its first picture, as the
 // player counts them) and where the part [clipIn, clipOut) starts on the timeline.

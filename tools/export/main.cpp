@@ -49,8 +49,9 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
 
 int main(int argc, char *argv[])
 {
-    // The band is painted with QPainter, which needs a QGuiApplication but no screen.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The band is painted with QPainter, which needs a QGuiApplication with fonts but no
+    // screen: the minimal platform, which unlike the offscreen one leaves nothing behind.
+    qputenv("QT_QPA_PLATFORM", "minimal:enable_fonts");
     qInstallMessageHandler(quietMessages);
     QGuiApplication app(argc, argv);
     av_log_set_level(AV_LOG_QUIET);
