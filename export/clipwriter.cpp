@@ -16,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -69,7 +70,12 @@ public:
         : request(request), stop(stop), progress(progress)
     {
     }
-    ~SpanEncoder() { av_channel_layout_uninit(&resamplerLayout); }
+    ~SpanEncoder()
+    {
+        if (closing.joinable())
+            closing.join();
+        av_channel_layout_uninit(&resamplerLayout);
+    }
     SpanEncoder(const SpanEncoder &) = delete;
     SpanEncoder &operator=(const SpanEncoder &) = delete;
 
@@ -143,6 +149,9 @@ private:
     double nextSoundTime = 0;
     int64_t lastPts = -1;
     int pictureCount = 0;
+    // Closes the encoders after a cancel; joined by the destructor. From its start on,
+    // only it touches the encoders.
+    std::thread closing;
 };
 
 ClipOutcome SpanEncoder::run(const QString &path)
@@ -319,7 +328,13 @@ QString SpanEncoder::readPart(const SpanPart &part)
     bool soundDone = !soundDecoder;
     while (!videoDone || !soundDone) {
         if (stopped()) {
+            // The encoders finish the pictures their threads hold while the decoders
+            // finish theirs: a cancel waits for the longer of the two, not for both.
             cancelled = true;
+            closing = std::thread([this] {
+                videoEncoder.reset();
+                soundEncoder.reset();
+            });
             return QString();
         }
         // An error before the end of the file is taken as its end: the readable part of a
