@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
@@ -50,6 +51,22 @@ struct FifoDeleter
 {
     void operator()(AVFifo *p) const { av_fifo_freep2(&p); }
 };
+struct AudioFifoDeleter
+{
+    void operator()(AVAudioFifo *p) const { av_audio_fifo_free(p); }
+};
+// A muxer made by avformat_alloc_output_context2. Its file is closed here only on the
+// way out of a failure; a writer that finishes closes it with avio_closep to see the
+// error of the last write.
+struct OutputFormatContextDeleter
+{
+    void operator()(AVFormatContext *p) const
+    {
+        if (p->oformat && !(p->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&p->pb);
+        avformat_free_context(p);
+    }
+};
 struct AvFreeDeleter
 {
     void operator()(void *p) const { av_free(p); }
@@ -64,6 +81,9 @@ using AVPacketPtr = std::unique_ptr<AVPacket, oxffmpeg::PacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, oxffmpeg::SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, oxffmpeg::SwrContextDeleter>;
 using AVFifoPtr = std::unique_ptr<AVFifo, oxffmpeg::FifoDeleter>;
+using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, oxffmpeg::AudioFifoDeleter>;
+using AVOutputFormatContextPtr =
+    std::unique_ptr<AVFormatContext, oxffmpeg::OutputFormatContextDeleter>;
 // Buffers from av_malloc.
 using AVBufferPtr = std::unique_ptr<uint8_t, oxffmpeg::AvFreeDeleter>;
 

@@ -29,14 +29,14 @@ qint64 findTopLevel(const QByteArray &data, const char *type, qint64 *size)
 
 } // namespace
 
-QByteArray rmcSentence(int s, const char *tag, char status)
+QByteArray rmcSentence(int s, const char *tag, char status, double knots)
 {
     const QByteArray body = QStringLiteral("%1,%2.000,%3,3112.0000,N,%4,E,%5,90.0,070324,,,A")
                                 .arg(QLatin1String(tag + 1))
                                 .arg(80000 + (s / 60) * 100 + s % 60, 6, 10, QLatin1Char('0'))
                                 .arg(QLatin1Char(status))
                                 .arg(12124.0 + s * 0.01, 0, 'f', 4)
-                                .arg(20.0 + s, 0, 'f', 1)
+                                .arg(knots < 0 ? 20.0 + s : knots, 0, 'f', 1)
                                 .toLatin1();
     quint8 sum = 0;
     for (char c : body)

@@ -21,5 +21,6 @@ struct GpsBoxSpec
 // Rewrites path in place; false when the file is not laid out as expected.
 bool addGpsBox(const QString &path, const GpsBoxSpec &recipe);
 
-// One RMC sentence for second s after 08:00:00 on 7 March 2024, moving east.
-QByteArray rmcSentence(int s, const char *tag = "$GPRMC", char status = 'A');
+// One RMC sentence for second s after 08:00:00 on 7 March 2024, moving east at 20 + s
+// knots, or at knots when given.
+QByteArray rmcSentence(int s, const char *tag = "$GPRMC", char status = 'A', double knots = -1);
