@@ -151,3 +151,35 @@ std::optional<RecordingFacts> probeAndCacheFacts(const QString &path, const std:
         writeCachedFacts(*facts);
     return facts;
 }
+
+QVector<RecordingFacts> factsOfArguments(const QStringList &paths, QString *error,
+                                         QStringList *unreadable)
+{
+    QStringList recordings;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            recordings << recordingsUnder(path);
+            continue;
+        }
+        // Only a regular file that opens: a FIFO or a device could block the open.
+        QFile file(path);
+        if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = QStringLiteral("cannot read %1").arg(path);
+            return {};
+        }
+        recordings << path;
+    }
+    QVector<RecordingFacts> facts;
+    for (const QString &path : recordings) {
+        const std::optional<RecordingFacts> f = cachedOrProbedFacts(path);
+        if (f && f->probed)
+            facts << *f;
+        else if (unreadable)
+            *unreadable << path;
+    }
+    if (facts.isEmpty() && error)
+        *error = QStringLiteral("no readable recordings in %1").arg(paths.join(QLatin1Char(' ')));
+    return facts;
+}

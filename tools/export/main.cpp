@@ -2,11 +2,14 @@
 //                --out FOLDER FILE|FOLDER...
 // Exports the span [from, to) of the drive the recordings make (positions counted from the
 // drive's start) as an evidence folder inside FOLDER, printing progress on standard error
-// and the finished folder on standard output.
+// and the finished folder on standard output. The recordings are grouped into drives as
+// the player groups them; when they make several, the drive of the first recording named
+// (for a folder, its first recording by name) is exported and the others are named on
+// standard error.
 // Exit status: 0 exported, 1 the export failed or was interrupted, 2 bad arguments.
 
-#include "evidenceexport.h"
-#include "filesdrive.h"
+#include "driveexport.h"
+#include "factscache.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -103,21 +106,39 @@ int main(int argc, char *argv[])
         return fail(2, QStringLiteral("--to must be after --from, both from the drive's start"));
 
     QString error;
-    const QStringList files = FilesDrive::recordings(inputs, &error);
-    if (files.isEmpty())
+    QStringList unreadable;
+    const QVector<RecordingFacts> facts = factsOfArguments(inputs, &error, &unreadable);
+    for (const QString &path : unreadable)
+        std::fprintf(stderr, "dashcam-export: %s is not a readable recording, left out\n",
+                     QFile::encodeName(path).constData());
+    if (facts.isEmpty())
         return fail(1, error);
-    const FilesDrive drive = FilesDrive::backToBack(files, &error);
-    if (!error.isEmpty())
-        return fail(1, error);
+    const QVector<Drive> drives = groupDrives(facts);
+    // The drive of the first recording named (of a folder named first, its first by name).
+    const Drive *drive = nullptr;
+    for (const Drive &d : drives) {
+        if (d.clipOf(facts.first().path) >= 0)
+            drive = &d;
+    }
+    for (const Drive &d : drives) {
+        if (&d != drive)
+            std::fprintf(
+                stderr, "dashcam-export: %s and %d more belong to another drive, left out\n",
+                QFile::encodeName(d.clips.first().facts.path).constData(), int(d.clips.size()) - 1);
+    }
+    if (!drive)
+        return fail(1, QStringLiteral("no drive in the recordings"));
+    if (from >= drive->duration())
+        return fail(1, QStringLiteral("the drive is %1 s long; --from lies past its end")
+                           .arg(drive->duration(), 0, 'f', 2));
 
-    request.sources = drive.sources;
-    request.from = from;
-    request.to = to;
-    request.bandAt = [&drive](double t) { return drive.bandAt(t); };
-    request.route = drive.route(from, to);
-    request.writeTrack = [&drive](const QString &path, bool gpx, double a, double b) {
-        return drive.writeTrack(path, gpx, a, b);
-    };
+    // The options given on the command line, over the request the drive makes.
+    ExportRequest options = request;
+    request = driveExportRequest(*drive, DriveTrack(*drive), from, to);
+    request.band = options.band;
+    request.routeMap = options.routeMap;
+    request.speedUnit = options.speedUnit;
+    request.targetFolder = options.targetFolder;
 
     const bool terminal = isatty(STDERR_FILENO);
     int lastTenth = -1;
