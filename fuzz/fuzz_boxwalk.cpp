@@ -4,10 +4,9 @@
 // works on a file runs on them (binary blocks through the index and the scan,
 // the timestamped NMEA box, the top-level box, both metadata tracks), and the
 // block and packet decoders run on the raw bytes.
-#include "gpsblocks.h"
-#include "gpsextract.h"
-#include "gpsmetatrack.h"
-#include "gpssource.h"
+#include "sources/gpsblocks.h"
+#include "sources/gpsmetatrack.h"
+#include "sources/gpssources.h"
 
 #include <QBuffer>
 #include <QByteArray>

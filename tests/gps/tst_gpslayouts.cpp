@@ -1,6 +1,6 @@
-#include "gpsblocks.h"
 #include "gpslayouts.h"
-#include "gpssource.h"
+#include "sources/gpsblocks.h"
+#include "sources/gpssources.h"
 #include "testhome.h"
 #include "testrecordings.h"
 

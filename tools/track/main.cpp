@@ -6,7 +6,6 @@
 // Exit status: 0 track found, 1 no track, 2 unreadable file or bad arguments.
 
 #include "gpsextract.h"
-#include "gpssource.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-// The "gps " box source. Needs QtCore only, so that the fuzz targets can build it
-// on its own.
-#include "gpsextract.h"
+// The "gps " box inside "moov" whose index points to blocks of NMEA text. Its box walk
+// is its own: see GpsRecording in gpssource.h for why.
+#include "gpssources.h"
 #include "nmea.h"
 
 #include <QtDebug>
@@ -46,13 +46,25 @@ bool seekTo(QIODevice &file, qint64 p)
     return ok;
 }
 
+class BoxTextSource : public GpsSource
+{
+public:
+    const char *name() const override { return "gps box text blocks"; }
+    bool detect(GpsRecording &) override { return true; }
+    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &) override
+    {
+        track.clear();
+        if (const std::optional<QByteArray> payload = findBox(recording.device(), "moov", "gps "))
+            loadTrackFromBox(recording.device(), track, *payload);
+    }
+};
+
 } // namespace
 
-void appendFix(OxTrack &track, const OxLocation &fix)
+GpsSource *boxTextSource()
 {
-    if (!track.isEmpty() && track.last() == fix)
-        return;
-    track.append(fix);
+    static BoxTextSource source;
+    return &source;
 }
 
 std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const char *innerType)

@@ -1,5 +1,4 @@
 #include "gpsrecord.h"
-#include "gpsextract.h"
 
 #include <algorithm>
 #include <cmath>

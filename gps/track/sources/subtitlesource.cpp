@@ -1,8 +1,8 @@
-#include "gpsextract.h"
+// The subtitle stream: every text of the recording's subtitle stream through
+// parseLocation, read with a stream reader of its own.
+#include "gpssources.h"
 #include "nmea.h"
 #include "streamreader.h"
-
-#include <QFile>
 
 namespace {
 
@@ -13,7 +13,24 @@ struct SubtitleGuard
     ~SubtitleGuard() { avsubtitle_free(&subtitle); }
 };
 
+class SubtitleSource : public GpsSource
+{
+public:
+    const char *name() const override { return "subtitle stream"; }
+    bool detect(GpsRecording &recording) override { return !recording.path().isEmpty(); }
+    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &) override
+    {
+        loadTrackFromSubtitles(track, recording.path());
+    }
+};
+
 } // namespace
+
+GpsSource *subtitleSource()
+{
+    static SubtitleSource source;
+    return &source;
+}
 
 bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
 {
