@@ -154,6 +154,38 @@ QByteArray klvGps9Sample()
                                "00 96 00 03");
 }
 
+// One KLV item: key, type, structure size, repeat, payload padded to four bytes.
+QByteArray klvItem(const char *key, char type, int structSize, const QByteArray &payload)
+{
+    const int repeat = payload.size() / structSize;
+    QByteArray item = QByteArray(key, 4) + type + char(structSize) + char(repeat >> 8) +
+                      char(repeat & 0xFF) + payload;
+    while (item.size() % 4)
+        item += '\0';
+    return item;
+}
+
+// A payload of a camera that writes both streams for the same measurements: "GPS5" at a
+// "GPSU" time 1.4 s behind, then "GPS9" with three fixes from 12:30:45.5 on.
+QByteArray klvGps5AndGps9Sample()
+{
+    QByteArray scale5, gps5, scale9, gps9;
+    for (quint32 v : {10000000u, 10000000u, 1000u, 1000u, 100u})
+        scale5 += gpsBe32(v);
+    for (quint32 v : {10000000u, 10000000u, 1000u, 1000u, 100u, 1u, 1000u, 100u, 1u})
+        scale9 += gpsBe32(v);
+    const QByteArray position = QByteArray::fromHex("1c39ee86 05130dad 00064ab9 00002d41 00000487");
+    for (int i = 0; i < 3; ++i) {
+        gps5 += position;
+        gps9 += position + gpsBe32(8840) + gpsBe32(45045500 + 1000 * i) +
+                QByteArray::fromHex("0096 0003");
+    }
+    const QByteArray stream = klvItem("GPSU", 'U', 16, "240315123044.100") +
+                              klvItem("SCAL", 'l', 4, scale5) + klvItem("GPS5", 'l', 20, gps5) +
+                              klvItem("SCAL", 'l', 4, scale9) + klvItem("GPS9", '?', 32, gps9);
+    return klvItem("DEVC", '\0', 4, klvItem("STRM", '\0', 4, stream));
+}
+
 QByteArray cammSample()
 {
     // An acceleration packet first, to step over.
@@ -266,6 +298,12 @@ QVector<GpsLayoutCase> gpsLayoutCases()
     gps9.name = QStringLiteral("klv track gps9");
     gps9.recipe.track.samples = {klvGps9Sample()};
     cases << gps9;
+    GpsLayoutCase both = klv;
+    both.name = QStringLiteral("klv track gps5 and gps9");
+    both.recipe.track.samples = {klvGps5AndGps9Sample()};
+    both.recipe.track.sampleDuration = 3000;
+    both.fixes = 3;
+    cases << both;
 
     // A position without a time: the sample's time after the creation time.
     GpsLayoutCase position = camm;
