@@ -23,3 +23,6 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &recipe);
 
 // One RMC sentence for second s after 08:00:00 on 7 March 2024, moving east.
 QByteArray rmcSentence(int s, const char *tag = "$GPRMC", char status = 'A');
+
+// The sentence ("$..." with or without "*XX") with its right checksum.
+QByteArray withChecksum(const QByteArray &sentence);

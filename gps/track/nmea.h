@@ -12,6 +12,14 @@
 // written and is to be discarded.
 int parseLocation(const char *text, OxLocation &fix);
 
+// The checksum of the sentence a fix was read from: "*" and two hexadecimal digits
+// after its last field, the XOR of every character between "$" and "*". A fix text line
+// has none.
+enum class NmeaChecksum { Absent, Good, Bad };
+
+// parseLocation that also tells the checksum of the RMC sentence it read.
+int parseLocation(const char *text, OxLocation &fix, NmeaChecksum &checksum);
+
 // sentence starts at the RMC tag and runs to the end of the available text.
 // Returns 0 when it had at least 13 fields (the record is then filled), -1
 // otherwise (the record is untouched).

@@ -1,6 +1,8 @@
 #include "oxlocation.h"
 
-OxLocation::OxLocation() : QObject(nullptr) {}
+OxLocation::OxLocation() : QObject(nullptr)
+{
+}
 
 OxLocation::OxLocation(const OxLocation &other) : QObject(nullptr)
 {

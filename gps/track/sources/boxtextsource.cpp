@@ -51,11 +51,17 @@ class BoxTextSource : public GpsSource
 public:
     const char *name() const override { return "gps box text blocks"; }
     bool detect(GpsRecording &) override { return true; }
-    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &) override
+    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &stats) override
     {
         track.clear();
-        if (const std::optional<QByteArray> payload = findBox(recording.device(), "moov", "gps "))
-            loadTrackFromBox(recording.device(), track, *payload);
+        const std::optional<QByteArray> payload = findBox(recording.device(), "moov", "gps ");
+        if (!payload)
+            return;
+        readTextSource(
+            [&](GpsTextFilter &filter) {
+                loadTrackFromBox(recording.device(), track, *payload, &filter);
+            },
+            track, stats);
     }
 };
 
@@ -101,7 +107,8 @@ std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const 
     }
 }
 
-int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload)
+int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload,
+                     GpsTextFilter *filter)
 {
     const int length = payload.size();
     if (length < 8)
@@ -121,9 +128,13 @@ int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload)
             if (std::memcmp(data + i, "$GPRMC", 6) != 0 && std::memcmp(data + i, "$GNRMC", 6) != 0)
                 continue;
             OxLocation fix;
-            if (parseLocation(data + i, fix) != 0)
+            NmeaChecksum checksum;
+            if (parseLocation(data + i, fix, checksum) != 0)
                 break;
             if (!track.isEmpty() && track.last() == fix)
+                continue;
+            // A sentence the filter refuses is passed over like a repeated one.
+            if (filter && !filter->accept(fix, checksum))
                 continue;
             track.append(fix);
             break;

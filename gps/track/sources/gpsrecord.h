@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gpssource.h"
+#include "nmea.h"
 #include "oxlocation.h"
 
 #include <QVector>
@@ -9,6 +10,55 @@
 #include <vector>
 
 #include <cstring>
+
+// No car a camera rides in goes faster; a fix that says so is damaged.
+constexpr double kMaxSpeedKmh = 500;
+
+// Whether a fix read from text holds what the earth and the calendar allow: finite
+// coordinates within ±90 and ±180, a finite speed from 0 to kMaxSpeedKmh, a time of
+// day and a date that exist (day 32 and 99/99/99 do not). A void fix may have no date
+// at all (0/0/0), as receivers write before their first fix.
+bool possibleFix(const OxLocation &fix);
+
+// What the two text sources (the subtitle stream and the "gps " box blocks) do with
+// each fix they parse. A fix with impossible values is skipped; so is one whose
+// sentence carries a wrong checksum, unless keepBadChecksums. Some cameras write a
+// wrong checksum in every sentence: a source that saw only wrong ones reads again
+// with keepBadChecksums, and says so.
+class GpsTextFilter
+{
+public:
+    explicit GpsTextFilter(bool keepBadChecksums = false) : keepBad(keepBadChecksums) {}
+
+    // True when the fix may go on to the track; counts what it refuses.
+    bool accept(const OxLocation &fix, NmeaChecksum checksum);
+    int skipped() const { return refused; }
+    // At least one sentence had a checksum and not one of them was right.
+    bool onlyBadChecksums() const { return bad > 0 && good == 0; }
+
+private:
+    bool keepBad = false;
+    int refused = 0;
+    int good = 0;
+    int bad = 0;
+};
+
+// A text source's reading: once with a filter that drops wrong checksums, and when it
+// saw nothing but wrong ones, once more keeping them. read(filter) fills the track
+// (which is emptied before each reading).
+template <typename Read> void readTextSource(Read read, OxTrack &track, GpsReadStats &stats)
+{
+    GpsTextFilter filter;
+    track.clear();
+    read(filter);
+    if (filter.onlyBadChecksums()) {
+        filter = GpsTextFilter(true);
+        track.clear();
+        read(filter);
+        stats.keptBadChecksums = true;
+    }
+    stats.skipped += filter.skipped();
+}
 
 // One decoded record of a binary or timestamped layout, before it becomes a fix:
 // full year, signed decimal degrees and km/h, or raw DDMM values whose

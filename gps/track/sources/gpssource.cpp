@@ -141,12 +141,13 @@ OxTrack loadTrackFrom(GpsRecording &recording, GpsReport *report)
         skipped += stats.skipped;
         if (!track.isEmpty()) {
             if (report)
-                *report = {QString::fromLatin1(source->name()), stats.skipped};
+                *report = {QString::fromLatin1(source->name()), stats.skipped,
+                           stats.keptBadChecksums};
             return track;
         }
     }
     if (report)
-        *report = {QString(), skipped};
+        *report = {QString(), skipped, false};
     return {};
 }
 
@@ -162,10 +163,13 @@ OxTrack loadTrack(const QString &path, GpsReport *report)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         // Without a file to read there is still the subtitle stream, as before.
+        GpsRecording unread(file, path);
         OxTrack track;
-        loadTrackFromSubtitles(track, path);
-        if (report && !track.isEmpty())
-            report->source = QString::fromLatin1(subtitleSource()->name());
+        GpsReadStats stats;
+        subtitleSource()->read(unread, track, stats);
+        if (report)
+            *report = {track.isEmpty() ? QString() : QString::fromLatin1(subtitleSource()->name()),
+                       stats.skipped, stats.keptBadChecksums};
         return track;
     }
     GpsRecording recording(file, path);

@@ -77,10 +77,12 @@ private:
 };
 
 // What a source counts while it reads: records it dropped because their status
-// was void or their bytes did not make a possible fix.
+// was void or their bytes did not make a possible fix; and whether it kept sentences
+// whose checksums were all wrong (see GpsTextFilter).
 struct GpsReadStats
 {
     int skipped = 0;
+    bool keptBadChecksums = false;
 };
 
 // One place where a recording can carry its track. detect is cheap and tells

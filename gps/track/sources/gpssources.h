@@ -1,6 +1,7 @@
 #pragma once
 
 // The sources, one file each; gpssource.cpp lists them in the order they are tried.
+#include "gpsrecord.h"
 #include "gpssource.h"
 
 #include <QByteArray>
@@ -34,5 +35,7 @@ std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const 
 // Reads the NMEA blocks that a "gps " box payload points to: an 8-byte header,
 // then 8-byte entries whose first four bytes are a file offset. Each block
 // gives at most one fix, the first RMC sentence whose time differs from the
-// last fix kept. Returns the number of fixes in the track.
-int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload);
+// last fix kept (and, with a filter, that the filter accepts). Returns the number
+// of fixes in the track.
+int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload,
+                     GpsTextFilter *filter = nullptr);

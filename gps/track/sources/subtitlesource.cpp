@@ -13,28 +13,17 @@ struct SubtitleGuard
     ~SubtitleGuard() { avsubtitle_free(&subtitle); }
 };
 
-class SubtitleSource : public GpsSource
+// One text of the subtitle stream that parsed, with the checksum of its sentence.
+struct SubtitleFix
 {
-public:
-    const char *name() const override { return "subtitle stream"; }
-    bool detect(GpsRecording &recording) override { return !recording.path().isEmpty(); }
-    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &) override
-    {
-        loadTrackFromSubtitles(track, recording.path());
-    }
+    OxLocation fix;
+    NmeaChecksum checksum = NmeaChecksum::Absent;
 };
 
-} // namespace
-
-GpsSource *subtitleSource()
+// The fixes of every subtitle text of the recording, in file order; false when it has
+// no subtitle stream with a decoder.
+bool readSubtitleFixes(const QString &path, std::vector<SubtitleFix> &fixes)
 {
-    static SubtitleSource source;
-    return &source;
-}
-
-bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
-{
-    track.clear();
     StreamReader reader;
     if (reader.open(path.toUtf8().constData()) < 0 || !reader.subtitleStream() ||
         !reader.subtitleContext()) {
@@ -68,14 +57,59 @@ bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
                     if (!rect || (!rect->ass && !rect->text))
                         continue;
                     const QByteArray text = subtitleCueText(rect->ass, rect->text);
-                    OxLocation fix;
-                    if (parseLocation(text.constData(), fix) == 0)
-                        appendFix(track, fix);
+                    SubtitleFix parsed;
+                    if (parseLocation(text.constData(), parsed.fix, parsed.checksum) == 0)
+                        fixes.push_back(parsed);
                 }
             }
         }
         av_packet_unref(packet.get());
     }
     reader.close();
+    return true;
+}
+
+// The fixes into the track with the duplicate rule; with a filter, those it accepts.
+void appendFixes(const std::vector<SubtitleFix> &fixes, OxTrack &track, GpsTextFilter *filter)
+{
+    for (const SubtitleFix &parsed : fixes) {
+        if (!track.isEmpty() && track.last() == parsed.fix)
+            continue;
+        if (!filter || filter->accept(parsed.fix, parsed.checksum))
+            track.append(parsed.fix);
+    }
+}
+
+class SubtitleSource : public GpsSource
+{
+public:
+    const char *name() const override { return "subtitle stream"; }
+    bool detect(GpsRecording &recording) override { return !recording.path().isEmpty(); }
+    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &stats) override
+    {
+        std::vector<SubtitleFix> fixes;
+        track.clear();
+        if (!readSubtitleFixes(recording.path(), fixes))
+            return;
+        readTextSource([&](GpsTextFilter &filter) { appendFixes(fixes, track, &filter); }, track,
+                       stats);
+    }
+};
+
+} // namespace
+
+GpsSource *subtitleSource()
+{
+    static SubtitleSource source;
+    return &source;
+}
+
+bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
+{
+    track.clear();
+    std::vector<SubtitleFix> fixes;
+    if (!readSubtitleFixes(path, fixes))
+        return false;
+    appendFixes(fixes, track, nullptr);
     return !track.isEmpty();
 }
