@@ -170,6 +170,10 @@ void tst_gpslayouts::badInput_data()
     r.blocks = {with(blockA, 0x4C, "00 00 00 00 00 00 00 00")};
     QTest::newRow("zero coordinates") << r << 0;
 
+    r = {};
+    r.blocks = {with(blockA, 0x54, "00 00 96 43")}; // 300 knots: 555.6 km/h
+    QTest::newRow("speed past 500 km/h") << r << 0;
+
     QByteArray garbage = blockA.left(12) + QByteArray(0x8000 - 12, '\0');
     for (int i = 12; i < garbage.size(); ++i)
         garbage[i] = char((i * 37 + 11) % 251);
