@@ -63,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const GpsBytes raw(bytes);
     decodeCammSample(raw, 1.0, 1710505844, records, skipped);
     decodeCammSample(raw, 1.0, std::nullopt, records, skipped);
+    cammAcceleration(raw);
     GpsRecord record;
     decodeXorText(raw, 0, record);
     decodeTextRecords(raw, 0, records, skipped);

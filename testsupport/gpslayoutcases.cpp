@@ -26,14 +26,24 @@ QByteArray blockAShifted()
                              {0x48, "41 4e 57 00 e9 7e 90 43 48 76 17 45 0c 02 48 42"}});
 }
 
+// With accelerometer values -12, 256 and 10 (in 256ths of g) at 0x3C.
 const char kRecordB[] = "05 00 00 00 2f 00 00 00 03 00 00 00 13 00 00 00"
                         "09 00 00 00 1b 00 00 00 41 4e 57 00 25 d1 99 45"
-                        "f1 47 40 46 66 66 d2 41 85 eb 83 41 00 00 00 00";
+                        "f1 47 40 46 66 66 d2 41 85 eb 83 41 f4 ff ff ff"
+                        "00 01 00 00 0a 00 00 00";
 const char kHeader4000[] = "00 00 40 00 66 72 65 65 47 50 53 20 f0 03 00 00";
 
 QByteArray blockB()
 {
     return gpsBlock(0x4000, {{0x00, kHeader4000}, {0x10, kRecordB}});
+}
+
+// Firmware that writes 1 to 6 where the readings go.
+QByteArray blockBPlaceholder()
+{
+    return gpsBlock(
+        0x4000,
+        {{0x00, kHeader4000}, {0x10, kRecordB}, {0x3C, "01 00 02 00 03 00 04 00 05 00 06 00"}});
 }
 
 QByteArray blockBExtended()
@@ -76,6 +86,16 @@ QByteArray blockE()
                                     "8a 8a aa aa aa aa aa a9 e4 9e 9a 9e 9c 9e 99 9f"
                                     "9a fd 9a 9a 9d 9a 9e 9a 99 9a 92 9a 9a 9a 9a 9a"
                                     "9a 9a 9d aa"}});
+}
+
+// The same with readings in hundredths of g after the speed.
+QByteArray blockEWithReadings()
+{
+    QByteArray b = blockE();
+    const QByteArray readings("-001+098+004");
+    for (int i = 0; i < readings.size(); ++i)
+        b[0x12 + 65 + i] = char(readings[i] ^ 0xAA);
+    return b;
 }
 
 QByteArray blockF()
@@ -196,6 +216,15 @@ QByteArray cammSample()
                                "66 66 2e 41 00 00 00 00 00 00 00 3f");
 }
 
+GpsLayoutCase withGsensor(GpsLayoutCase c, double x, double y, double z)
+{
+    c.hasGsensor = true;
+    c.gsensor[0] = x;
+    c.gsensor[1] = y;
+    c.gsensor[2] = z;
+    return c;
+}
+
 GpsLayoutCase blocks(const char *name, QVector<QByteArray> list, bool index, const char *date,
                      double lat, double lon, double speed)
 {
@@ -227,25 +256,40 @@ QVector<GpsLayoutCase> gpsLayoutCases()
                     18.549306, 13.91);
     cases << blocks("float32 at 0x30 shifted", {blockAShifted()}, true, dateA, 33.669774,
                     -112.096920, 92.60);
-    cases << blocks("float32 at 0x10", {blockB()}, true, "2019-09-27 05:47:03", 49.369051,
-                    -123.099756, 48.71);
-    cases << blocks("float32 at 0x10 extended", {blockBExtended()}, false, "2019-09-27 05:47:03",
-                    49.369051, -123.099756, 48.71);
+    const GpsLayoutCase b = blocks("float32 at 0x10", {blockB()}, true, "2019-09-27 05:47:03",
+                                   49.369051, -123.099756, 48.71);
+    cases << withGsensor(b, -0.046875, 1.0, 0.0390625);
+    GpsLayoutCase placeholder = b;
+    placeholder.name = QStringLiteral("float32 at 0x10 placeholder readings");
+    placeholder.recipe.blocks = {blockBPlaceholder()};
+    cases << placeholder;
+    cases << withGsensor(blocks("float32 at 0x10 extended", {blockBExtended()}, false,
+                                "2019-09-27 05:47:03", 49.369051, -123.099756, 48.71),
+                         -0.046875, 1.0, 0.0390625);
     // Nothing but the header pattern finds a block that is off the 0x8000 grid.
     GpsLayoutCase offGrid = blocks("float32 at 0x10 off the grid", {blockB(), blockB()}, false,
                                    "2019-09-27 05:47:03", 49.369051, -123.099756, 48.71);
     offGrid.recipe.blockShift = 0x1235;
-    cases << offGrid;
-    cases << blocks("float64 at 0x10", {blockC()}, false, "2022-12-14 13:22:30", 47.355866,
-                    8.5134765, 41.71);
-    cases << blocks("float64 at 0x30", {blockD()}, true, "2024-03-15 12:30:45", 47.355866,
-                    8.5134765, 41.71);
-    cases << blocks("xor text", {blockE()}, true, "2018-09-24 22:49:28", 40.773917, -7.067180,
-                    7.00);
-    cases << blocks("encrypted text", {blockF()}, true, "2024-03-15 12:30:45", 47.355866, 8.513477,
-                    41.72);
-    cases << blocks("nmea in block", {blockG()}, false, "2018-09-19 08:09:51", 52.131828, 5.091958,
-                    102.06);
+    cases << withGsensor(offGrid, -0.046875, 1.0, 0.0390625);
+    cases << withGsensor(blocks("float64 at 0x10", {blockC()}, false, "2022-12-14 13:22:30",
+                                47.355866, 8.5134765, 41.71),
+                         -1.038, 0.066, 0.002);
+    cases << withGsensor(blocks("float64 at 0x30", {blockD()}, true, "2024-03-15 12:30:45",
+                                47.355866, 8.5134765, 41.71),
+                         -0.012, 0.981, 0.040);
+    const GpsLayoutCase e =
+        blocks("xor text", {blockE()}, true, "2018-09-24 22:49:28", 40.773917, -7.067180, 7.00);
+    cases << e;
+    GpsLayoutCase eReadings = withGsensor(e, -0.01, 0.98, 0.04);
+    eReadings.name = QStringLiteral("xor text with readings");
+    eReadings.recipe.blocks = {blockEWithReadings()};
+    cases << eReadings;
+    cases << withGsensor(blocks("encrypted text", {blockF()}, true, "2024-03-15 12:30:45",
+                                47.355866, 8.513477, 41.72),
+                         -0.012, 0.981, 0.040);
+    cases << withGsensor(blocks("nmea in block", {blockG()}, false, "2018-09-19 08:09:51",
+                                52.131828, 5.091958, 102.06),
+                         0, 1.0, 0);
     cases << blocks("big-endian records", {blockH()}, true, "2018-10-08 06:42:46", 53.8220799,
                     -1.4588009, 22.79);
 
@@ -293,7 +337,7 @@ QVector<GpsLayoutCase> gpsLayoutCases()
     camm.latitude = 47.3558662;
     camm.longitude = 8.5134765;
     camm.speed = 41.80;
-    cases << camm;
+    cases << withGsensor(camm, 0, 0, 9.8f / 9.80665);
     GpsLayoutCase gps9 = klv;
     gps9.name = QStringLiteral("klv track gps9");
     gps9.recipe.track.samples = {klvGps9Sample()};
@@ -307,6 +351,7 @@ QVector<GpsLayoutCase> gpsLayoutCases()
 
     // A position without a time: the sample's time after the creation time.
     GpsLayoutCase position = camm;
+    position.hasGsensor = false;
     position.name = QStringLiteral("camm track position");
     position.recipe.track.samples = {QByteArray::fromHex(
         "00 00 05 00 3b 60 0d 06 8d ad 47 40 72 87 4d 64 e6 06 21 40 cd cc cc cc cc c4 79 40")};

@@ -208,6 +208,7 @@ int parseFixLine(const char *text, OxLocation &fix)
     fix.gsensorX = f.x;
     fix.gsensorY = f.y;
     fix.gsensorZ = f.z;
+    fix.hasGsensor = true;
     return 0;
 }
 
@@ -291,7 +292,8 @@ int parseRmc(const QString &sentence, OxLocation &fix)
     }
 
     const int g = parts.indexOf(QStringLiteral("$GSENSOR"));
-    if (g <= 0 || g + 6 >= parts.size()) {
+    fix.hasGsensor = g > 0 && g + 6 < parts.size();
+    if (!fix.hasGsensor) {
         fix.gsensorX = fix.gsensorY = fix.gsensorZ = 0;
     } else {
         fix.gsensorX = number(parts[g + 2]);

@@ -26,6 +26,7 @@ OxLocation &OxLocation::operator=(const OxLocation &other)
     hour = other.hour;
     minute = other.minute;
     second = other.second;
+    hasGsensor = other.hasGsensor;
     return *this;
 }
 

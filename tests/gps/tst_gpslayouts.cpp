@@ -97,6 +97,10 @@ void tst_gpslayouts::layouts()
              qPrintable(QString::number(fix.longitude, 'f', 7)));
     QVERIFY2(qAbs(fix.speed - layout.speed) < 0.006,
              qPrintable(QString::number(fix.speed, 'f', 4)));
+    QCOMPARE(fix.hasGsensor, layout.hasGsensor);
+    const double g[3] = {fix.gsensorX, fix.gsensorY, fix.gsensorZ};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(qAbs(g[i] - layout.gsensor[i]) < 1e-6, qPrintable(QString::number(g[i], 'f', 7)));
     for (int i = 1; i < track.size(); ++i)
         QVERIFY(dateOf(track[i - 1]) < dateOf(track[i]));
 }

@@ -114,6 +114,8 @@ GpsRecord recordFromFix(const OxLocation &fix)
     r.latitude = fix.latitude;
     r.longitude = fix.longitude;
     r.speed = fix.speed;
+    if (fix.hasGsensor)
+        r.setGsensor(fix.gsensorX, fix.gsensorY, fix.gsensorZ);
     return r;
 }
 
@@ -182,6 +184,7 @@ int finishRecords(std::vector<GpsRecord> records, OxTrack &track)
         fix.gsensorX = r.gsensorX;
         fix.gsensorY = r.gsensorY;
         fix.gsensorZ = r.gsensorZ;
+        fix.hasGsensor = r.hasGsensor;
         fix.year = r.year % 100;
         fix.month = r.month;
         fix.day = r.day;

@@ -78,12 +78,24 @@ struct GpsRecord
     double longitude = 0; // likewise, with west
     bool south = false;
     bool west = false;
-    double speed = 0; // km/h
-    double gsensorX = 0;
+    double speed = 0;    // km/h
+    double gsensorX = 0; // accelerometer readings in g, when hasGsensor
     double gsensorY = 0;
     double gsensorZ = 0;
+    bool hasGsensor = false;
     bool localClock = false; // the camera's clock, not UTC: kept only when nothing else is
+
+    void setGsensor(double x, double y, double z)
+    {
+        gsensorX = x;
+        gsensorY = y;
+        gsensorZ = z;
+        hasGsensor = true;
+    }
 };
+
+// Standard gravity: accelerometers that measure in m/s² are divided by it to give g.
+constexpr double kStandardGravity = 9.80665;
 
 // DDMM.MMMM as stored (degrees × 100 + minutes) to decimal degrees, unsigned.
 double ddmmToDegrees(double value);
@@ -92,7 +104,8 @@ double ddmmToDegrees(double value);
 // anything else is impossible (-1).
 int fullYear(qint64 stored);
 
-// A record from a fix parsed out of NMEA text: its date, time, position and speed.
+// A record from a fix parsed out of NMEA text: its date, time, position, speed and
+// accelerometer readings.
 GpsRecord recordFromFix(const OxLocation &fix);
 
 // Fills the date and time of the record from seconds since 1970 (UTC).
