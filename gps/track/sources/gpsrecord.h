@@ -78,8 +78,15 @@ struct GpsRecord
     double longitude = 0; // likewise, with west
     bool south = false;
     bool west = false;
-    double speed = 0;    // km/h
-    double gsensorX = 0; // accelerometer readings in g, when hasGsensor
+    double speed = 0; // km/h
+    // Accelerometer readings in g, when hasGsensor. What each source stores: "$GSENSOR"
+    // and fix-line readings are g already; layouts B and G hold int32 in 256ths of g, C
+    // and D in thousandths (C's scale is D's, and gives the 1 g of gravity its samples
+    // show), E "±ddd" in hundredths, F's "x:/y:/z:" g; camm packets of type 3 hold m/s²
+    // (divided by kStandardGravity). The KLV GPS items and the other layouts carry none;
+    // the "3gf " readings beside the timestamped NMEA text are not read, their unit
+    // being unknown.
+    double gsensorX = 0;
     double gsensorY = 0;
     double gsensorZ = 0;
     bool hasGsensor = false;
