@@ -15,24 +15,25 @@ namespace {
 
 constexpr quint32 kMagic = 0x44434646; // "DCFF"
 // Raised whenever the layout below or the meaning of a probed field changes.
-constexpr quint32 kVersion = 1;
+// 2: fixes carry whether they have accelerometer readings.
+constexpr quint32 kVersion = 2;
 // An hour of fixes at ten per second takes about 3 MB.
 constexpr qint64 kMaxFileBytes = 16 << 20;
 // Bytes one fix takes in the file, to bound a fix count read from it.
-constexpr int kFixBytes = 1 + 6 * 8 + 6 * 4;
+constexpr int kFixBytes = 2 + 6 * 8 + 6 * 4;
 
 QDataStream &operator<<(QDataStream &s, const OxLocation &f)
 {
-    return s << f.valid << f.latitude << f.longitude << f.speed << f.gsensorX << f.gsensorY
-             << f.gsensorZ << qint32(f.day) << qint32(f.month) << qint32(f.year) << qint32(f.hour)
-             << qint32(f.minute) << qint32(f.second);
+    return s << f.valid << f.latitude << f.longitude << f.speed << f.hasGsensor << f.gsensorX
+             << f.gsensorY << f.gsensorZ << qint32(f.day) << qint32(f.month) << qint32(f.year)
+             << qint32(f.hour) << qint32(f.minute) << qint32(f.second);
 }
 
 QDataStream &operator>>(QDataStream &s, OxLocation &f)
 {
     qint32 v[6] = {};
-    s >> f.valid >> f.latitude >> f.longitude >> f.speed >> f.gsensorX >> f.gsensorY >>
-        f.gsensorZ >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5];
+    s >> f.valid >> f.latitude >> f.longitude >> f.speed >> f.hasGsensor >> f.gsensorX >>
+        f.gsensorY >> f.gsensorZ >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5];
     f.day = v[0];
     f.month = v[1];
     f.year = v[2];

@@ -1,7 +1,6 @@
 #include "recordingfacts.h"
 
 #include "gpsextract.h"
-#include "gpssource.h"
 #include "streamreader.h"
 
 #include <QDir>

@@ -2,7 +2,8 @@
 // Prints the GPS track of a recording, read by the same step the player runs
 // when it opens one, as CSV (every fix) or GPX 1.1 (valid fixes only). With
 // --verbose, standard error names the source of the track and how many records
-// it skipped as void or damaged.
+// it skipped as void or damaged (impossible values and wrong checksums included),
+// and says when it kept sentences whose checksums were all wrong.
 //
 // dashcam-track [--format csv|gpx] [--verbose] FOLDER | FILE FILE...
 // Reads every recording (of the folder and its sub-folders), groups them into drives
@@ -16,7 +17,6 @@
 #include "drive.h"
 #include "factscache.h"
 #include "gpsextract.h"
-#include "gpssource.h"
 #include "gpswriter.h"
 
 #include <QCoreApplication>
@@ -148,6 +148,9 @@ int main(int argc, char *argv[])
                          "dashcam-track: %d fixes from the %s; %d records skipped as void or "
                          "damaged\n",
                          int(track.size()), report.source.toUtf8().constData(), report.skipped);
+        if (report.keptBadChecksums)
+            std::fprintf(stderr, "dashcam-track: every sentence's checksum is wrong; the "
+                                 "sentences were kept, as some cameras write them so\n");
     }
 
     QFile out;

@@ -24,3 +24,6 @@ bool addGpsBox(const QString &path, const GpsBoxSpec &recipe);
 // One RMC sentence for second s after 08:00:00 on 7 March 2024, moving east at 20 + s
 // knots, or at knots when given.
 QByteArray rmcSentence(int s, const char *tag = "$GPRMC", char status = 'A', double knots = -1);
+
+// The sentence ("$..." with or without "*XX") with its right checksum.
+QByteArray withChecksum(const QByteArray &sentence);

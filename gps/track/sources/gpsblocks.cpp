@@ -65,6 +65,19 @@ void setDateTime(GpsRecord &r, qint64 year, qint64 month, qint64 day, qint64 hou
     r.second = clamp(second);
 }
 
+// Three little-endian int32 accelerometer values at offset, perG of them to one g.
+// All three zero is a layout's empty field, not a reading.
+void readGsensor(const GpsBytes &b, qint64 offset, double perG, GpsRecord &r)
+{
+    if (!b.has(offset, 12))
+        return;
+    const qint32 x = b.le<qint32>(offset);
+    const qint32 y = b.le<qint32>(offset + 4);
+    const qint32 z = b.le<qint32>(offset + 8);
+    if (x != 0 || y != 0 || z != 0)
+        r.setGsensor(x / perG, y / perG, z / perG);
+}
+
 // Layouts A and B: uint32 time and date, status and hemisphere letters, float32
 // DDMM coordinates and knots, all little-endian, from base.
 void decodeFloat32Record(const GpsBytes &b, qint64 base, GpsRecord &r)
@@ -128,9 +141,7 @@ void decodeNmeaBlock(const GpsBytes &b, std::vector<GpsRecord> &out, int &skippe
         return;
     }
     GpsRecord r = recordFromFix(fix);
-    r.gsensorX = b.le<qint32>(0x44) / 256.0;
-    r.gsensorY = b.le<qint32>(0x48) / 256.0;
-    r.gsensorZ = b.le<qint32>(0x4C) / 256.0;
+    readGsensor(b, 0x44, 256, r);
     out.push_back(r);
 }
 
@@ -149,17 +160,12 @@ void decodeB(const GpsBytes &b, std::vector<GpsRecord> &out, int &)
     // The extended form writes UTC with a two-digit year and the camera's clock with a
     // four-digit one.
     r.localClock = extended && b.le<quint32>(base + 0x0C) >= 100;
-    const qint32 x = b.le<qint32>(base + 0x2C);
-    const qint32 y = b.le<qint32>(base + 0x30);
-    const qint32 z = b.le<qint32>(base + 0x34);
+    // Some firmware fills the field with 1 to 6 as int16 instead of readings.
     static const uchar kPlaceholder[12] = {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0};
     const bool placeholder =
         b.has(base + 0x2C, 12) && std::memcmp(b.at(base + 0x2C), kPlaceholder, 12) == 0;
-    if (!placeholder) {
-        r.gsensorX = x / 256.0;
-        r.gsensorY = y / 256.0;
-        r.gsensorZ = z / 256.0;
-    }
+    if (!placeholder)
+        readGsensor(b, base + 0x2C, 256, r);
     out.push_back(r);
 }
 
@@ -207,9 +213,7 @@ void decodeD(const GpsBytes &b, std::vector<GpsRecord> &out, int &)
 {
     GpsRecord r;
     decodeFloat64Record(b, 0x30, r);
-    r.gsensorX = b.le<qint32>(0x7C) / 1000.0;
-    r.gsensorY = b.le<qint32>(0x80) / 1000.0;
-    r.gsensorZ = b.le<qint32>(0x84) / 1000.0;
+    readGsensor(b, 0x7C, 1000, r);
     out.push_back(r);
 }
 
@@ -226,6 +230,9 @@ void decodeC(const GpsBytes &b, std::vector<GpsRecord> &out, int &skipped)
     }
     GpsRecord r;
     decodeFloat64Record(b, 0x10, r);
+    // Its scale is the one of the same record at 0x30: thousandths of g give the 1 g of
+    // gravity that the known samples show.
+    readGsensor(b, 0x5C, 1000, r);
     out.push_back(r);
 }
 
@@ -356,6 +363,22 @@ bool parseTextRecord(const QByteArray &text, bool fuzzed, double factor, GpsReco
     r.latitude = south ? -latitude : latitude;
     r.longitude = west ? -longitude : longitude;
     r.speed = speed;
+
+    // "x:<ax> y:<ay> z:<az>" after the speed, in g.
+    double axis[3] = {};
+    int found = 0;
+    for (int i = 5; i < parts.size(); ++i) {
+        const QByteArray &part = parts[i];
+        const int k = part.size() > 2 && part[1] == ':' ? QByteArray("xyz").indexOf(part[0]) : -1;
+        bool ok = false;
+        const double v = k >= 0 ? part.mid(2).toDouble(&ok) : 0;
+        if (ok && std::isfinite(v) && !(found & (1 << k))) {
+            axis[k] = v;
+            found |= 1 << k;
+        }
+    }
+    if (found == 7)
+        r.setGsensor(axis[0], axis[1], axis[2]);
     return true;
 }
 
@@ -418,6 +441,23 @@ bool decodeXorText(const GpsBytes &bytes, qint64 start, GpsRecord &r)
     r.south = text[38] == 'S';
     r.west = text[47] == 'W';
     r.speed = double(speed);
+
+    // An optional "±ddd±ddd±ddd" in hundredths of g, after the speed or further on.
+    for (int at : {65, 173}) {
+        qint64 v[3];
+        bool ok = true;
+        for (int i = 0; i < 3 && ok; ++i) {
+            const int sign = at + 4 * i;
+            ok = sign < text.size() && (text[sign] == '+' || text[sign] == '-') &&
+                 numberAt(text, sign + 1, 3, v[i]);
+            if (ok && text[sign] == '-')
+                v[i] = -v[i];
+        }
+        if (ok) {
+            r.setGsensor(v[0] / 100.0, v[1] / 100.0, v[2] / 100.0);
+            break;
+        }
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
+// The table of sources, the GPS step that runs it, and the box walk of the recording
+// that most sources share.
 #include "gpssource.h"
-#include "gpsextract.h"
 #include "gpssources.h"
 
 #include <QFile>
@@ -13,45 +14,7 @@ constexpr int kMaxBoxesPerLevel = 4096;
 // Seconds from 1904-01-01 (the box clock) to 1970-01-01.
 constexpr qint64 kBoxEpoch = 2082844800;
 
-// The two sources that existed before the binary layouts keep their own walks, so
-// that every recording that gave a track still gives the same one.
-class SubtitleSource : public GpsSource
-{
-public:
-    const char *name() const override { return "subtitle stream"; }
-    bool detect(GpsRecording &recording) override { return !recording.path().isEmpty(); }
-    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &) override
-    {
-        loadTrackFromSubtitles(track, recording.path());
-    }
-};
-
-class BoxTextSource : public GpsSource
-{
-public:
-    const char *name() const override { return "gps box text blocks"; }
-    bool detect(GpsRecording &) override { return true; }
-    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &) override
-    {
-        track.clear();
-        if (const std::optional<QByteArray> payload = findBox(recording.device(), "moov", "gps "))
-            loadTrackFromBox(recording.device(), track, *payload);
-    }
-};
-
 } // namespace
-
-GpsSource *subtitleSource()
-{
-    static SubtitleSource source;
-    return &source;
-}
-
-GpsSource *boxTextSource()
-{
-    static BoxTextSource source;
-    return &source;
-}
 
 GpsRecording::GpsRecording(QIODevice &device, const QString &path)
     : io(device), filePath(path), fileSize(device.size())
@@ -178,13 +141,21 @@ OxTrack loadTrackFrom(GpsRecording &recording, GpsReport *report)
         skipped += stats.skipped;
         if (!track.isEmpty()) {
             if (report)
-                *report = {QString::fromLatin1(source->name()), stats.skipped};
+                *report = {QString::fromLatin1(source->name()), stats.skipped,
+                           stats.keptBadChecksums};
             return track;
         }
     }
     if (report)
-        *report = {QString(), skipped};
+        *report = {QString(), skipped, false};
     return {};
+}
+
+void appendFix(OxTrack &track, const OxLocation &fix)
+{
+    if (!track.isEmpty() && track.last() == fix)
+        return;
+    track.append(fix);
 }
 
 OxTrack loadTrack(const QString &path, GpsReport *report)
@@ -192,17 +163,15 @@ OxTrack loadTrack(const QString &path, GpsReport *report)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         // Without a file to read there is still the subtitle stream, as before.
+        GpsRecording unread(file, path);
         OxTrack track;
-        loadTrackFromSubtitles(track, path);
-        if (report && !track.isEmpty())
-            report->source = QString::fromLatin1(subtitleSource()->name());
+        GpsReadStats stats;
+        subtitleSource()->read(unread, track, stats);
+        if (report)
+            *report = {track.isEmpty() ? QString() : QString::fromLatin1(subtitleSource()->name()),
+                       stats.skipped, stats.keptBadChecksums};
         return track;
     }
     GpsRecording recording(file, path);
     return loadTrackFrom(recording, report);
-}
-
-OxTrack loadTrack(const QString &path)
-{
-    return loadTrack(path, nullptr);
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+// The parts of the GPS step behind gpsextract.h: the recording as the sources see it,
+// the source interface and the table of sources. Only the step itself, its sources and
+// their tests and fuzz targets include this.
+#include "gpsextract.h"
 #include "oxlocation.h"
 
 #include <QByteArray>
@@ -8,6 +12,9 @@
 #include <QVector>
 
 #include <optional>
+
+// Appends fix unless it repeats the date and time of the track's last fix.
+void appendFix(OxTrack &track, const OxLocation &fix);
 
 // One box of the recording's structure: where it starts, its whole size and
 // where its payload starts. Sizes come from the file but never reach past the
@@ -28,6 +35,13 @@ struct GpsBox
 // device without a file behind it) and the few things several sources need.
 // Every read is capped by what the file holds, so no size field taken from the
 // file decides an allocation on its own.
+//
+// Its box walk is one of two: the "gps " box text source keeps its own (findBox in
+// boxtextsource.cpp), because that one must keep the original rules exactly (a second
+// level that runs on past the end of "moov", sizes of 2 GiB and more or 64-bit sizes
+// ending the search, a debug line per header), so that every recording that gave a
+// track still gives the same one. This walk follows the container rules the other
+// sources need: 64-bit sizes, every box bounded by its parent.
 class GpsRecording
 {
 public:
@@ -63,10 +77,12 @@ private:
 };
 
 // What a source counts while it reads: records it dropped because their status
-// was void or their bytes did not make a possible fix.
+// was void or their bytes did not make a possible fix; and whether it kept sentences
+// whose checksums were all wrong (see GpsTextFilter).
 struct GpsReadStats
 {
     int skipped = 0;
+    bool keptBadChecksums = false;
 };
 
 // One place where a recording can carry its track. detect is cheap and tells
@@ -86,18 +102,7 @@ public:
 // gives the track.
 const QVector<GpsSource *> &gpsSources();
 
-// Which source gave the track (empty when none did) and what it skipped; with no
-// track, what every source skipped.
-struct GpsReport
-{
-    QString source;
-    int skipped = 0;
-};
-
 // The GPS step on a device: every source in order, the first non-empty track.
 // Sources that need a file path (the subtitle stream) are passed over when the
 // recording has none.
 OxTrack loadTrackFrom(GpsRecording &recording, GpsReport *report = nullptr);
-
-// The GPS step of opening the recording at path (see gpsextract.h), with its report.
-OxTrack loadTrack(const QString &path, GpsReport *report);

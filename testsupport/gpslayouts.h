@@ -43,7 +43,8 @@ QByteArray gpsBlock(int size, const QVector<QPair<int, const char *>> &hexAt);
 QByteArray gpsBox(const char *type, const QByteArray &payload);
 QByteArray gpsBe32(quint32 v);
 
-// One known sample of each layout as a recording recipe, with its first fix.
+// One known sample of each layout as a recording recipe, with its first fix and the
+// accelerometer readings of that fix, if the layout has them.
 struct GpsLayoutCase
 {
     QString name;
@@ -54,6 +55,8 @@ struct GpsLayoutCase
     double latitude = 0;
     double longitude = 0;
     double speed = 0; // km/h
+    bool hasGsensor = false;
+    double gsensor[3] = {}; // g
 };
 QVector<GpsLayoutCase> gpsLayoutCases();
 

@@ -38,6 +38,13 @@ QByteArray rmcSentence(int s, const char *tag, char status, double knots)
                                 .arg(12124.0 + s * 0.01, 0, 'f', 4)
                                 .arg(knots < 0 ? 20.0 + s : knots, 0, 'f', 1)
                                 .toLatin1();
+    return withChecksum("$" + body);
+}
+
+QByteArray withChecksum(const QByteArray &sentence)
+{
+    const int star = sentence.indexOf('*');
+    const QByteArray body = sentence.mid(1, star < 0 ? -1 : star - 1);
     quint8 sum = 0;
     for (char c : body)
         sum ^= quint8(c);

@@ -1,6 +1,6 @@
-// The "gps " box source. Needs QtCore only, so that the fuzz targets can build it
-// on its own.
-#include "gpsextract.h"
+// The "gps " box inside "moov" whose index points to blocks of NMEA text. Its box walk
+// is its own: see GpsRecording in gpssource.h for why.
+#include "gpssources.h"
 #include "nmea.h"
 
 #include <QtDebug>
@@ -46,13 +46,31 @@ bool seekTo(QIODevice &file, qint64 p)
     return ok;
 }
 
+class BoxTextSource : public GpsSource
+{
+public:
+    const char *name() const override { return "gps box text blocks"; }
+    bool detect(GpsRecording &) override { return true; }
+    void read(GpsRecording &recording, OxTrack &track, GpsReadStats &stats) override
+    {
+        track.clear();
+        const std::optional<QByteArray> payload = findBox(recording.device(), "moov", "gps ");
+        if (!payload)
+            return;
+        readTextSource(
+            [&](GpsTextFilter &filter) {
+                loadTrackFromBox(recording.device(), track, *payload, &filter);
+            },
+            track, stats);
+    }
+};
+
 } // namespace
 
-void appendFix(OxTrack &track, const OxLocation &fix)
+GpsSource *boxTextSource()
 {
-    if (!track.isEmpty() && track.last() == fix)
-        return;
-    track.append(fix);
+    static BoxTextSource source;
+    return &source;
 }
 
 std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const char *innerType)
@@ -89,7 +107,8 @@ std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const 
     }
 }
 
-int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload)
+int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload,
+                     GpsTextFilter *filter)
 {
     const int length = payload.size();
     if (length < 8)
@@ -109,9 +128,13 @@ int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload)
             if (std::memcmp(data + i, "$GPRMC", 6) != 0 && std::memcmp(data + i, "$GNRMC", 6) != 0)
                 continue;
             OxLocation fix;
-            if (parseLocation(data + i, fix) != 0)
+            NmeaChecksum checksum;
+            if (parseLocation(data + i, fix, checksum) != 0)
                 break;
             if (!track.isEmpty() && track.last() == fix)
+                continue;
+            // A sentence the filter refuses is passed over like a repeated one.
+            if (filter && !filter->accept(fix, checksum))
                 continue;
             track.append(fix);
             break;

@@ -1,5 +1,6 @@
 #include "gpsrecord.h"
-#include "gpsextract.h"
+
+#include <QDate>
 
 #include <algorithm>
 #include <cmath>
@@ -31,14 +32,25 @@ void civilFromDays(qint64 z, int &year, int &month, int &day)
     year = int(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
+bool possibleTime(int hour, int minute, int second)
+{
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+}
+
+// The comparisons are false for NaN, so a NaN is impossible too.
+bool possiblePlace(double latitude, double longitude, double speed)
+{
+    return std::fabs(latitude) <= 90 && std::fabs(longitude) <= 180 && speed >= 0 &&
+           speed <= kMaxSpeedKmh;
+}
+
 bool possible(const GpsRecord &r)
 {
-    if (r.year < 2000 || r.year > 2099 || r.month < 1 || r.month > 12 || r.day < 1 || r.day > 31 ||
-        r.hour < 0 || r.hour > 23 || r.minute < 0 || r.minute > 59 || r.second < 0 || r.second > 59)
+    // Years beyond 2099 cannot be held by the fix's two digits.
+    if (r.year < 2000 || r.year > 2099 || !QDate::isValid(r.year, r.month, r.day) ||
+        !possibleTime(r.hour, r.minute, r.second))
         return false;
-    if (!std::isfinite(r.latitude) || !std::isfinite(r.longitude) || !std::isfinite(r.speed))
-        return false;
-    if (std::fabs(r.latitude) > 90 || std::fabs(r.longitude) > 180)
+    if (!possiblePlace(r.latitude, r.longitude, r.speed))
         return false;
     return r.latitude != 0 || r.longitude != 0;
 }
@@ -50,6 +62,29 @@ qint64 timeKey(const GpsRecord &r)
 }
 
 } // namespace
+
+bool possibleFix(const OxLocation &f)
+{
+    if (!possiblePlace(f.latitude, f.longitude, f.speed) ||
+        !possibleTime(f.hour, f.minute, f.second))
+        return false;
+    if (f.day == 0 && f.month == 0 && f.year == 0)
+        return !f.valid;
+    return f.year >= 0 && f.year <= 99 && QDate::isValid(2000 + f.year, f.month, f.day);
+}
+
+bool GpsTextFilter::accept(const OxLocation &fix, NmeaChecksum checksum)
+{
+    if (checksum == NmeaChecksum::Good)
+        ++good;
+    else if (checksum == NmeaChecksum::Bad)
+        ++bad;
+    if ((checksum == NmeaChecksum::Bad && !keepBad) || !possibleFix(fix)) {
+        ++refused;
+        return false;
+    }
+    return true;
+}
 
 double ddmmToDegrees(double value)
 {
@@ -79,6 +114,8 @@ GpsRecord recordFromFix(const OxLocation &fix)
     r.latitude = fix.latitude;
     r.longitude = fix.longitude;
     r.speed = fix.speed;
+    if (fix.hasGsensor)
+        r.setGsensor(fix.gsensorX, fix.gsensorY, fix.gsensorZ);
     return r;
 }
 
@@ -147,6 +184,7 @@ int finishRecords(std::vector<GpsRecord> records, OxTrack &track)
         fix.gsensorX = r.gsensorX;
         fix.gsensorY = r.gsensorY;
         fix.gsensorZ = r.gsensorZ;
+        fix.hasGsensor = r.hasGsensor;
         fix.year = r.year % 100;
         fix.month = r.month;
         fix.day = r.day;

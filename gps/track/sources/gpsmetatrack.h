@@ -28,3 +28,12 @@ void decodeKlvSample(const GpsBytes &sample, double duration, std::vector<GpsRec
 // types 5 and 6. creation: the recording's creation time, seconds since 1970.
 void decodeCammSample(const GpsBytes &sample, double time, std::optional<qint64> creation,
                       std::vector<GpsRecord> &records, int &skipped);
+
+// The last acceleration packet (type 3) of a sample, in g; nothing when it has none.
+struct CammAcceleration
+{
+    double x = 0;
+    double y = 0;
+    double z = 0;
+};
+std::optional<CammAcceleration> cammAcceleration(const GpsBytes &sample);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gpssource.h"
+#include "nmea.h"
 #include "oxlocation.h"
 
 #include <QVector>
@@ -9,6 +10,55 @@
 #include <vector>
 
 #include <cstring>
+
+// No car a camera rides in goes faster; a fix that says so is damaged.
+constexpr double kMaxSpeedKmh = 500;
+
+// Whether a fix read from text holds what the earth and the calendar allow: finite
+// coordinates within ±90 and ±180, a finite speed from 0 to kMaxSpeedKmh, a time of
+// day and a date that exist (day 32 and 99/99/99 do not). A void fix may have no date
+// at all (0/0/0), as receivers write before their first fix.
+bool possibleFix(const OxLocation &fix);
+
+// What the two text sources (the subtitle stream and the "gps " box blocks) do with
+// each fix they parse. A fix with impossible values is skipped; so is one whose
+// sentence carries a wrong checksum, unless keepBadChecksums. Some cameras write a
+// wrong checksum in every sentence: a source that saw only wrong ones reads again
+// with keepBadChecksums, and says so.
+class GpsTextFilter
+{
+public:
+    explicit GpsTextFilter(bool keepBadChecksums = false) : keepBad(keepBadChecksums) {}
+
+    // True when the fix may go on to the track; counts what it refuses.
+    bool accept(const OxLocation &fix, NmeaChecksum checksum);
+    int skipped() const { return refused; }
+    // At least one sentence had a checksum and not one of them was right.
+    bool onlyBadChecksums() const { return bad > 0 && good == 0; }
+
+private:
+    bool keepBad = false;
+    int refused = 0;
+    int good = 0;
+    int bad = 0;
+};
+
+// A text source's reading: once with a filter that drops wrong checksums, and when it
+// saw nothing but wrong ones, once more keeping them. read(filter) fills the track
+// (which is emptied before each reading).
+template <typename Read> void readTextSource(Read read, OxTrack &track, GpsReadStats &stats)
+{
+    GpsTextFilter filter;
+    track.clear();
+    read(filter);
+    if (filter.onlyBadChecksums()) {
+        filter = GpsTextFilter(true);
+        track.clear();
+        read(filter);
+        stats.keptBadChecksums = true;
+    }
+    stats.skipped += filter.skipped();
+}
 
 // One decoded record of a binary or timestamped layout, before it becomes a fix:
 // full year, signed decimal degrees and km/h, or raw DDMM values whose
@@ -29,11 +79,30 @@ struct GpsRecord
     bool south = false;
     bool west = false;
     double speed = 0; // km/h
+    // Accelerometer readings in g, when hasGsensor. What each source stores: "$GSENSOR"
+    // and fix-line readings are g already; layouts B and G hold int32 in 256ths of g, C
+    // and D in thousandths (C's scale is D's, and gives the 1 g of gravity its samples
+    // show), E "±ddd" in hundredths, F's "x:/y:/z:" g; camm packets of type 3 hold m/s²
+    // (divided by kStandardGravity). The KLV GPS items and the other layouts carry none;
+    // the "3gf " readings beside the timestamped NMEA text are not read, their unit
+    // being unknown.
     double gsensorX = 0;
     double gsensorY = 0;
     double gsensorZ = 0;
+    bool hasGsensor = false;
     bool localClock = false; // the camera's clock, not UTC: kept only when nothing else is
+
+    void setGsensor(double x, double y, double z)
+    {
+        gsensorX = x;
+        gsensorY = y;
+        gsensorZ = z;
+        hasGsensor = true;
+    }
 };
+
+// Standard gravity: accelerometers that measure in m/s² are divided by it to give g.
+constexpr double kStandardGravity = 9.80665;
 
 // DDMM.MMMM as stored (degrees × 100 + minutes) to decimal degrees, unsigned.
 double ddmmToDegrees(double value);
@@ -42,7 +111,8 @@ double ddmmToDegrees(double value);
 // anything else is impossible (-1).
 int fullYear(qint64 stored);
 
-// A record from a fix parsed out of NMEA text: its date, time, position and speed.
+// A record from a fix parsed out of NMEA text: its date, time, position, speed and
+// accelerometer readings.
 GpsRecord recordFromFix(const OxLocation &fix);
 
 // Fills the date and time of the record from seconds since 1970 (UTC).

@@ -5,8 +5,8 @@
 #include <QStandardPaths>
 
 namespace {
-const char *const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
-                                  "XDG_CACHE_HOME", "TMPDIR"};
+const char *const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                  "TMPDIR"};
 }
 
 TestHome::TestHome() : dir(QDir::tempPath() + QStringLiteral("/dashcam-home-XXXXXX"))

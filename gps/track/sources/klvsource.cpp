@@ -1,5 +1,6 @@
 // A timed metadata track of format "gpmd": KLV items, big-endian, GPS in "GPS5" or
-// "GPS9" items scaled by the "SCAL" item before them.
+// "GPS9" items scaled by the "SCAL" item before them; a payload that has "GPS9" is read
+// from it alone.
 #include "gpsblocks.h"
 #include "gpsmetatrack.h"
 #include "gpssources.h"
@@ -128,8 +129,20 @@ GpsRecord recordAt(double seconds)
     return r;
 }
 
+// What one sample holds: the records of its "GPS5" and "GPS9" items apart, each with
+// what it skipped, since a sample that has "GPS9" is read from it alone.
+struct KlvFound
+{
+    std::vector<GpsRecord> gps5;
+    std::vector<GpsRecord> gps9;
+    int skipped = 0; // damaged items
+    int skipped5 = 0;
+    int skipped9 = 0;
+    bool hasGps9 = false;
+};
+
 void walk(const GpsBytes &b, qint64 from, qint64 to, int depth, StreamState &state, double duration,
-          std::vector<GpsRecord> &records, int &skipped)
+          KlvFound &found)
 {
     qint64 at = from;
     while (at <= to - 8) {
@@ -140,16 +153,16 @@ void walk(const GpsBytes &b, qint64 from, qint64 to, int depth, StreamState &sta
         const qint64 length = structSize * repeat;
         const qint64 body = at + 8;
         if (length > to - body) {
-            ++skipped; // a length past the end of its container
+            ++found.skipped; // a length past the end of its container
             return;
         }
         if (type == 0) {
             if (depth < kMaxDepth) {
                 if (key == "STRM") {
                     StreamState stream;
-                    walk(b, body, body + length, depth + 1, stream, duration, records, skipped);
+                    walk(b, body, body + length, depth + 1, stream, duration, found);
                 } else {
-                    walk(b, body, body + length, depth + 1, state, duration, records, skipped);
+                    walk(b, body, body + length, depth + 1, state, duration, found);
                 }
             }
         } else if (key == "SCAL") {
@@ -168,30 +181,31 @@ void walk(const GpsBytes &b, qint64 from, qint64 to, int depth, StreamState &sta
             for (qint64 i = 0; i < repeat; ++i) {
                 const qint64 s = body + i * 20;
                 if (state.noFix || !state.utc) {
-                    ++skipped; // no fix, or no time to put it at
+                    ++found.skipped5; // no fix, or no time to put it at
                     continue;
                 }
                 GpsRecord r = recordAt(*state.utc + i * duration / repeat);
                 r.latitude = b.be<qint32>(s) / scaleFor(state, 0);
                 r.longitude = b.be<qint32>(s + 4) / scaleFor(state, 1);
                 r.speed = b.be<qint32>(s + 12) / scaleFor(state, 3) * 3.6;
-                records.push_back(r);
+                found.gps5.push_back(r);
             }
         } else if (key == "GPS9" && structSize == 32) {
+            found.hasGps9 = true;
             for (qint64 i = 0; i < repeat; ++i) {
                 const qint64 s = body + i * 32;
                 const double days = b.be<qint32>(s + 20) / scaleFor(state, 5);
                 const double seconds = b.be<qint32>(s + 24) / scaleFor(state, 6);
                 const int fix = b.be<quint16>(s + 30);
                 if (fix == 0 || !std::isfinite(days) || std::fabs(days) > 1e6) {
-                    ++skipped;
+                    ++found.skipped9;
                     continue;
                 }
                 GpsRecord r = recordAt(kEpoch2000 + std::floor(days) * 86400 + seconds);
                 r.latitude = b.be<qint32>(s) / scaleFor(state, 0);
                 r.longitude = b.be<qint32>(s + 4) / scaleFor(state, 1);
                 r.speed = b.be<qint32>(s + 12) / scaleFor(state, 3) * 3.6;
-                records.push_back(r);
+                found.gps9.push_back(r);
             }
         }
         at = body + ((length + 3) & ~qint64(3));
@@ -239,7 +253,14 @@ void decodeKlvSample(const GpsBytes &sample, double duration, std::vector<GpsRec
                      int &skipped)
 {
     StreamState top;
-    walk(sample, 0, sample.size(), 0, top, duration, records, skipped);
+    KlvFound found;
+    walk(sample, 0, sample.size(), 0, top, duration, found);
+    // Cameras that write both streams measure the same fixes twice, and there "GPSU"
+    // (the time of the "GPS5" samples) can run more than a second behind the "GPS9"
+    // times: merged, the track would repeat itself late. "GPS9" alone, where it is.
+    const std::vector<GpsRecord> &kept = found.hasGps9 ? found.gps9 : found.gps5;
+    records.insert(records.end(), kept.cbegin(), kept.cend());
+    skipped += found.skipped + (found.hasGps9 ? found.skipped9 : found.skipped5);
 }
 
 GpsSource *klvTrackSource()

@@ -26,14 +26,24 @@ QByteArray blockAShifted()
                              {0x48, "41 4e 57 00 e9 7e 90 43 48 76 17 45 0c 02 48 42"}});
 }
 
+// With accelerometer values -12, 256 and 10 (in 256ths of g) at 0x3C.
 const char kRecordB[] = "05 00 00 00 2f 00 00 00 03 00 00 00 13 00 00 00"
                         "09 00 00 00 1b 00 00 00 41 4e 57 00 25 d1 99 45"
-                        "f1 47 40 46 66 66 d2 41 85 eb 83 41 00 00 00 00";
+                        "f1 47 40 46 66 66 d2 41 85 eb 83 41 f4 ff ff ff"
+                        "00 01 00 00 0a 00 00 00";
 const char kHeader4000[] = "00 00 40 00 66 72 65 65 47 50 53 20 f0 03 00 00";
 
 QByteArray blockB()
 {
     return gpsBlock(0x4000, {{0x00, kHeader4000}, {0x10, kRecordB}});
+}
+
+// Firmware that writes 1 to 6 where the readings go.
+QByteArray blockBPlaceholder()
+{
+    return gpsBlock(
+        0x4000,
+        {{0x00, kHeader4000}, {0x10, kRecordB}, {0x3C, "01 00 02 00 03 00 04 00 05 00 06 00"}});
 }
 
 QByteArray blockBExtended()
@@ -76,6 +86,16 @@ QByteArray blockE()
                                     "8a 8a aa aa aa aa aa a9 e4 9e 9a 9e 9c 9e 99 9f"
                                     "9a fd 9a 9a 9d 9a 9e 9a 99 9a 92 9a 9a 9a 9a 9a"
                                     "9a 9a 9d aa"}});
+}
+
+// The same with readings in hundredths of g after the speed.
+QByteArray blockEWithReadings()
+{
+    QByteArray b = blockE();
+    const QByteArray readings("-001+098+004");
+    for (int i = 0; i < readings.size(); ++i)
+        b[0x12 + 65 + i] = char(readings[i] ^ 0xAA);
+    return b;
 }
 
 QByteArray blockF()
@@ -154,6 +174,38 @@ QByteArray klvGps9Sample()
                                "00 96 00 03");
 }
 
+// One KLV item: key, type, structure size, repeat, payload padded to four bytes.
+QByteArray klvItem(const char *key, char type, int structSize, const QByteArray &payload)
+{
+    const int repeat = payload.size() / structSize;
+    QByteArray item = QByteArray(key, 4) + type + char(structSize) + char(repeat >> 8) +
+                      char(repeat & 0xFF) + payload;
+    while (item.size() % 4)
+        item += '\0';
+    return item;
+}
+
+// A payload of a camera that writes both streams for the same measurements: "GPS5" at a
+// "GPSU" time 1.4 s behind, then "GPS9" with three fixes from 12:30:45.5 on.
+QByteArray klvGps5AndGps9Sample()
+{
+    QByteArray scale5, gps5, scale9, gps9;
+    for (quint32 v : {10000000u, 10000000u, 1000u, 1000u, 100u})
+        scale5 += gpsBe32(v);
+    for (quint32 v : {10000000u, 10000000u, 1000u, 1000u, 100u, 1u, 1000u, 100u, 1u})
+        scale9 += gpsBe32(v);
+    const QByteArray position = QByteArray::fromHex("1c39ee86 05130dad 00064ab9 00002d41 00000487");
+    for (int i = 0; i < 3; ++i) {
+        gps5 += position;
+        gps9 += position + gpsBe32(8840) + gpsBe32(45045500 + 1000 * i) +
+                QByteArray::fromHex("0096 0003");
+    }
+    const QByteArray stream = klvItem("GPSU", 'U', 16, "240315123044.100") +
+                              klvItem("SCAL", 'l', 4, scale5) + klvItem("GPS5", 'l', 20, gps5) +
+                              klvItem("SCAL", 'l', 4, scale9) + klvItem("GPS9", '?', 32, gps9);
+    return klvItem("DEVC", '\0', 4, klvItem("STRM", '\0', 4, stream));
+}
+
 QByteArray cammSample()
 {
     // An acceleration packet first, to step over.
@@ -162,6 +214,15 @@ QByteArray cammSample()
                                "3b 60 0d 06 8d ad 47 40 72 87 4d 64 e6 06 21 40"
                                "66 26 ce 43 00 00 60 40 00 00 a0 40 00 00 80 c0"
                                "66 66 2e 41 00 00 00 00 00 00 00 3f");
+}
+
+GpsLayoutCase withGsensor(GpsLayoutCase c, double x, double y, double z)
+{
+    c.hasGsensor = true;
+    c.gsensor[0] = x;
+    c.gsensor[1] = y;
+    c.gsensor[2] = z;
+    return c;
 }
 
 GpsLayoutCase blocks(const char *name, QVector<QByteArray> list, bool index, const char *date,
@@ -195,25 +256,40 @@ QVector<GpsLayoutCase> gpsLayoutCases()
                     18.549306, 13.91);
     cases << blocks("float32 at 0x30 shifted", {blockAShifted()}, true, dateA, 33.669774,
                     -112.096920, 92.60);
-    cases << blocks("float32 at 0x10", {blockB()}, true, "2019-09-27 05:47:03", 49.369051,
-                    -123.099756, 48.71);
-    cases << blocks("float32 at 0x10 extended", {blockBExtended()}, false, "2019-09-27 05:47:03",
-                    49.369051, -123.099756, 48.71);
+    const GpsLayoutCase b = blocks("float32 at 0x10", {blockB()}, true, "2019-09-27 05:47:03",
+                                   49.369051, -123.099756, 48.71);
+    cases << withGsensor(b, -0.046875, 1.0, 0.0390625);
+    GpsLayoutCase placeholder = b;
+    placeholder.name = QStringLiteral("float32 at 0x10 placeholder readings");
+    placeholder.recipe.blocks = {blockBPlaceholder()};
+    cases << placeholder;
+    cases << withGsensor(blocks("float32 at 0x10 extended", {blockBExtended()}, false,
+                                "2019-09-27 05:47:03", 49.369051, -123.099756, 48.71),
+                         -0.046875, 1.0, 0.0390625);
     // Nothing but the header pattern finds a block that is off the 0x8000 grid.
     GpsLayoutCase offGrid = blocks("float32 at 0x10 off the grid", {blockB(), blockB()}, false,
                                    "2019-09-27 05:47:03", 49.369051, -123.099756, 48.71);
     offGrid.recipe.blockShift = 0x1235;
-    cases << offGrid;
-    cases << blocks("float64 at 0x10", {blockC()}, false, "2022-12-14 13:22:30", 47.355866,
-                    8.5134765, 41.71);
-    cases << blocks("float64 at 0x30", {blockD()}, true, "2024-03-15 12:30:45", 47.355866,
-                    8.5134765, 41.71);
-    cases << blocks("xor text", {blockE()}, true, "2018-09-24 22:49:28", 40.773917, -7.067180,
-                    7.00);
-    cases << blocks("encrypted text", {blockF()}, true, "2024-03-15 12:30:45", 47.355866, 8.513477,
-                    41.72);
-    cases << blocks("nmea in block", {blockG()}, false, "2018-09-19 08:09:51", 52.131828, 5.091958,
-                    102.06);
+    cases << withGsensor(offGrid, -0.046875, 1.0, 0.0390625);
+    cases << withGsensor(blocks("float64 at 0x10", {blockC()}, false, "2022-12-14 13:22:30",
+                                47.355866, 8.5134765, 41.71),
+                         -1.038, 0.066, 0.002);
+    cases << withGsensor(blocks("float64 at 0x30", {blockD()}, true, "2024-03-15 12:30:45",
+                                47.355866, 8.5134765, 41.71),
+                         -0.012, 0.981, 0.040);
+    const GpsLayoutCase e =
+        blocks("xor text", {blockE()}, true, "2018-09-24 22:49:28", 40.773917, -7.067180, 7.00);
+    cases << e;
+    GpsLayoutCase eReadings = withGsensor(e, -0.01, 0.98, 0.04);
+    eReadings.name = QStringLiteral("xor text with readings");
+    eReadings.recipe.blocks = {blockEWithReadings()};
+    cases << eReadings;
+    cases << withGsensor(blocks("encrypted text", {blockF()}, true, "2024-03-15 12:30:45",
+                                47.355866, 8.513477, 41.72),
+                         -0.012, 0.981, 0.040);
+    cases << withGsensor(blocks("nmea in block", {blockG()}, false, "2018-09-19 08:09:51",
+                                52.131828, 5.091958, 102.06),
+                         0, 1.0, 0);
     cases << blocks("big-endian records", {blockH()}, true, "2018-10-08 06:42:46", 53.8220799,
                     -1.4588009, 22.79);
 
@@ -261,14 +337,21 @@ QVector<GpsLayoutCase> gpsLayoutCases()
     camm.latitude = 47.3558662;
     camm.longitude = 8.5134765;
     camm.speed = 41.80;
-    cases << camm;
+    cases << withGsensor(camm, 0, 0, 9.8f / 9.80665);
     GpsLayoutCase gps9 = klv;
     gps9.name = QStringLiteral("klv track gps9");
     gps9.recipe.track.samples = {klvGps9Sample()};
     cases << gps9;
+    GpsLayoutCase both = klv;
+    both.name = QStringLiteral("klv track gps5 and gps9");
+    both.recipe.track.samples = {klvGps5AndGps9Sample()};
+    both.recipe.track.sampleDuration = 3000;
+    both.fixes = 3;
+    cases << both;
 
     // A position without a time: the sample's time after the creation time.
     GpsLayoutCase position = camm;
+    position.hasGsensor = false;
     position.name = QStringLiteral("camm track position");
     position.recipe.track.samples = {QByteArray::fromHex(
         "00 00 05 00 3b 60 0d 06 8d ad 47 40 72 87 4d 64 e6 06 21 40 cd cc cc cc cc c4 79 40")};
