@@ -1,6 +1,8 @@
 #include "oxmapwidget.h"
 #include "testhome.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QSignalSpy>
 #include <QWebEnginePage>
@@ -106,6 +108,51 @@ private slots:
         QCOMPARE(google->page()->requestedUrl(), QUrl::fromLocalFile(folder + "googleMap.html"));
         QVERIFY(google->isVisible());
         QCOMPARE(google->geometry(), QRect(0, 0, 640, 480));
+    }
+
+    // With the sandbox off (as here when run as root) the renderer is the program's own
+    // child: no zygote processes are kept for it.
+    void rendererStartedDirectly()
+    {
+        if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+            QSKIP("the sandbox is on: its renderers come from a zygote");
+        QStringList children;
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly) || !command.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            if (text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() ==
+                QCoreApplication::applicationPid())
+                children.append(QString::fromLocal8Bit(command.readAll().replace('\0', ' ')));
+        }
+        QVERIFY2(children.filter("--type=renderer").size() == 1, qPrintable(children.join('\n')));
+        QVERIFY2(children.filter("--type=zygote").isEmpty(), qPrintable(children.join('\n')));
+    }
+
+    // The user's switches stay as given; the page's own are added unless the user named
+    // them; without the sandbox's zygotes a sandboxed engine could start no renderer.
+    void webEngineFlags_data()
+    {
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<bool>("sandboxOff");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("sandbox on")
+            << QByteArray() << false << QByteArray("--renderer-process-limit=1");
+        QTest::newRow("sandbox off")
+            << QByteArray("--no-sandbox") << true
+            << QByteArray("--no-sandbox --renderer-process-limit=1 --no-zygote");
+        QTest::newRow("user's own limit and spacing")
+            << QByteArray(" --lang=de  --renderer-process-limit=3 --no-zygote ") << true
+            << QByteArray("--lang=de --renderer-process-limit=3 --no-zygote");
+    }
+    void webEngineFlags()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(bool, sandboxOff);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(OxMapWidget::webEngineFlags(given, sandboxOff), expected);
     }
 
     void earlyTrackArrivesWithoutVoidFix()
