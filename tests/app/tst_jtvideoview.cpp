@@ -222,23 +222,18 @@ void tst_jtvideoview::dragFromIdle()
     QCOMPARE(doubled.count(), 0);
 }
 
-// A click of the X pointer on a shown picture reaches the area through the picture's own
-// window, as a click of the window system does.
+// A click of the X pointer on the picture reaches the area through the picture's own
+// window.
 void tst_jtvideoview::pointerClickOnThePicture()
 {
     const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     if (xdotool.isEmpty())
         QSKIP("xdotool is not installed");
-    QSignalSpy swapped(area->videoView, &OxVideoView::frameSwapped);
-    area->videoView->setFrame(greyPicture(64, 48));
-    QTRY_VERIFY(swapped.count() >= 1);
+    QTRY_VERIFY(area->videoView->isValid()); // its window is on screen and drawn
     QSignalSpy clicked(area, &JtVideoView::onClick);
-
-    const QPoint global = area->mapToGlobal(QPoint(200, 150));
-    QCOMPARE(QProcess::execute(xdotool, {QStringLiteral("mousemove"), QString::number(global.x()),
-                                         QString::number(global.y()), QStringLiteral("click"),
-                                         QStringLiteral("1")}),
-             0);
+    const QPoint at = area->mapToGlobal(QPoint(200, 150));
+    const QString command = QStringLiteral("mousemove %1 %2 click 1").arg(at.x()).arg(at.y());
+    QCOMPARE(QProcess::execute(xdotool, command.split(' ')), 0);
     QTRY_COMPARE_WITH_TIMEOUT(clicked.count(), 1, 5000);
     QCOMPARE(clicked.first().at(1).toDouble(), 200.0);
     QCOMPARE(clicked.first().at(2).toDouble(), 150.0);
