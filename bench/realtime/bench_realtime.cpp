@@ -275,28 +275,60 @@ struct Position
 {
     qint64 ms = -1;
     double seconds = 0;
+    // Pictures not shown so far: ours dropped and skipped, ffplay's dropped.
+    int lost = 0;
     QString counts;
 };
 
-Position lastPosition(const Run &run, bool app, qint64 notAfterMs = -1)
+QVector<Position> positions(const Run &run, bool app)
 {
     static const QRegularExpression ours(
         "position ([0-9.]+): pictures dropped (\\d+), skipped (\\d+)");
     static const QRegularExpression theirs("^\\s*([0-9]+\\.[0-9]+) (A-V|M-V|M-A):.*fd=\\s*(\\d+)");
-    Position found;
+    QVector<Position> found;
     for (const Run::Line &line : run.lines()) {
-        if (notAfterMs >= 0 && line.ms > notAfterMs)
-            break;
         const QRegularExpressionMatch m = (app ? ours : theirs).match(line.text);
         if (!m.hasMatch())
             continue;
-        found.ms = line.ms;
-        found.seconds = m.captured(1).toDouble();
-        found.counts =
-            app ? QStringLiteral("dropped %1, skipped %2").arg(m.captured(2), m.captured(3))
-                : QStringLiteral("dropped %1").arg(m.captured(3));
+        Position p;
+        p.ms = line.ms;
+        p.seconds = m.captured(1).toDouble();
+        p.lost = app ? m.captured(2).toInt() + m.captured(3).toInt() : m.captured(3).toInt();
+        p.counts = app ? QStringLiteral("dropped %1, skipped %2").arg(m.captured(2), m.captured(3))
+                       : QStringLiteral("dropped %1").arg(m.captured(3));
+        found.append(p);
     }
     return found;
+}
+
+Position lastPosition(const Run &run, bool app, qint64 notAfterMs = -1)
+{
+    Position found;
+    for (const Position &p : positions(run, app)) {
+        if (notAfterMs >= 0 && p.ms > notAfterMs)
+            break;
+        found = p;
+    }
+    return found;
+}
+
+// Pictures shown per second of wall time between the first and the last position
+// reported from fromMs to toMs (the clips have 30 a second), or -1.
+double picturesPerSecond(const Run &run, bool app, qint64 fromMs, qint64 toMs)
+{
+    Position first;
+    Position last;
+    for (const Position &p : positions(run, app)) {
+        if (p.ms >= fromMs && p.ms <= toMs) {
+            if (first.ms < 0)
+                first = p;
+            last = p;
+        }
+    }
+    if (first.ms < 0 || last.ms <= first.ms)
+        return -1;
+    return ((last.seconds - first.seconds) * 30 - (last.lost - first.lost)) /
+           ((last.ms - first.ms) / 1000.0);
 }
 
 struct Playback
@@ -304,6 +336,8 @@ struct Playback
     double firstPictureMs = -1;
     double cpuPerSecond = 0;
     double drawCpuPerSecond = 0;
+    // Drawing CPU per picture shown: a player that drops late pictures draws fewer.
+    double drawMsPerPicture = -1;
     double rssMb = 0;
     double peakRssMb = 0;
     QString counts;
@@ -320,6 +354,7 @@ Playback play1080(const QString &clip, bool app, const QString &sound)
     if (result.firstPictureMs < 0)
         return result;
     const TreeUsage before = treeUsage(run.pid());
+    const qint64 startMs = run.elapsed();
     QElapsedTimer timer;
     timer.start();
     int samples = 0;
@@ -334,6 +369,9 @@ Playback play1080(const QString &clip, bool app, const QString &sound)
     result.cpuPerSecond = (after.cpuSeconds - before.cpuSeconds) / (timer.elapsed() / 1000.0);
     result.drawCpuPerSecond =
         (after.drawCpuSeconds - before.drawCpuSeconds) / (timer.elapsed() / 1000.0);
+    const double shown = picturesPerSecond(run, app, startMs, run.elapsed());
+    if (shown > 0)
+        result.drawMsPerPicture = 1000.0 * result.drawCpuPerSecond / shown;
     result.rssMb /= std::max(1, samples);
     result.counts = lastPosition(run, app).counts;
     run.stop();
@@ -630,12 +668,14 @@ int main(int argc, char **argv)
 
     for (int i = 0; i < ours.size(); ++i) {
         std::printf("1080p run %d: ours %.0f ms to the first picture, %.3f CPU s/s (drawing "
-                    "%.3f), %.0f MB (peak %.0f), pictures %s; ffplay %.0f ms, %.3f CPU s/s "
-                    "(drawing %.3f), %.0f MB (peak %.0f)\n",
+                    "%.3f, %.2f ms a picture), %.0f MB (peak %.0f), pictures %s; ffplay %.0f ms, "
+                    "%.3f CPU s/s (drawing %.3f, %.2f ms a picture), %.0f MB (peak %.0f), "
+                    "pictures %s\n",
                     i + 1, ours[i].firstPictureMs, ours[i].cpuPerSecond, ours[i].drawCpuPerSecond,
-                    ours[i].rssMb, ours[i].peakRssMb, qPrintable(ours[i].counts),
-                    theirs[i].firstPictureMs, theirs[i].cpuPerSecond, theirs[i].drawCpuPerSecond,
-                    theirs[i].rssMb, theirs[i].peakRssMb);
+                    ours[i].drawMsPerPicture, ours[i].rssMb, ours[i].peakRssMb,
+                    qPrintable(ours[i].counts), theirs[i].firstPictureMs, theirs[i].cpuPerSecond,
+                    theirs[i].drawCpuPerSecond, theirs[i].drawMsPerPicture, theirs[i].rssMb,
+                    theirs[i].peakRssMb, qPrintable(theirs[i].counts));
     }
     auto list = [](const QVector<double> &values) {
         QStringList texts;
@@ -663,6 +703,10 @@ int main(int argc, char **argv)
     figure("app_draw_cpu_ratio_ffplay",
            ratio(medianOf(ours, &Playback::drawCpuPerSecond),
                  medianOf(theirs, &Playback::drawCpuPerSecond)),
+           1.0, "1.0");
+    figure("app_draw_per_picture_ratio_ffplay",
+           ratio(medianOf(ours, &Playback::drawMsPerPicture),
+                 medianOf(theirs, &Playback::drawMsPerPicture)),
            1.0, "1.0");
     figure("app_first_picture_ratio_ffplay",
            ratio(medianOf(ours, &Playback::firstPictureMs), firstTheirs), 1.0, "1.0");
