@@ -101,16 +101,14 @@ OxVideoView::~OxVideoView()
     delete container;
 
     QMutexLocker locker(&mutex);
-    delete picture;
-    picture = nullptr;
+    picture.reset();
 }
 
 void OxVideoView::setFrame(OxYUV420P *newPicture)
 {
     {
         QMutexLocker locker(&mutex);
-        delete picture;
-        picture = newPicture;
+        picture.reset(newPicture);
         pictureChanged = true;
         ++pictureSerial;
     }
@@ -121,8 +119,7 @@ void OxVideoView::clearFrame()
 {
     {
         QMutexLocker locker(&mutex);
-        delete picture;
-        picture = nullptr;
+        picture.reset();
         pictureChanged = true;
         ++pictureSerial;
     }

@@ -78,7 +78,7 @@ private:
     std::unique_ptr<QOpenGLContext> glContext;
     bool glFailed = false;
 
-    OxYUV420P *picture = nullptr; // guarded by mutex
+    std::unique_ptr<OxYUV420P> picture; // guarded by mutex
     // Guarded by mutex: the video thread sets it with a new picture, a drawing on the
     // GUI thread clears it. Repaint requests that find it clear have nothing to draw:
     // pictures that come faster than they are drawn are replaced unseen.
