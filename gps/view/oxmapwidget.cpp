@@ -9,6 +9,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -20,7 +21,42 @@ QString &pageRoot()
     return root;
 }
 
+// Before the web engine starts (with the first view), so that it reads them.
+void prepareWebEngine()
+{
+    static bool prepared = false;
+    if (prepared)
+        return;
+    prepared = true;
+    const char *const variable = "QTWEBENGINE_CHROMIUM_FLAGS";
+    const QByteArray given = qgetenv(variable);
+    // The engine turns its sandbox off for this variable or this switch.
+    const bool sandboxOff = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") ||
+                            given.split(' ').contains("--no-sandbox") ||
+                            QCoreApplication::arguments().contains(QStringLiteral("--no-sandbox"));
+    qputenv(variable, OxMapWidget::webEngineFlags(given, sandboxOff));
+}
+
 } // namespace
+
+QByteArray OxMapWidget::webEngineFlags(const QByteArray &given, bool sandboxOff)
+{
+    QList<QByteArray> flags = given.simplified().split(' ');
+    flags.removeAll(QByteArray());
+    QList<QByteArray> wanted = {"--renderer-process-limit=1"};
+    if (sandboxOff)
+        wanted.append("--no-zygote");
+    for (const QByteArray &flag : wanted) {
+        const int equals = flag.indexOf('=');
+        const QByteArray name = equals < 0 ? flag : flag.left(equals);
+        const bool named = std::any_of(flags.cbegin(), flags.cend(), [&](const QByteArray &f) {
+            return f == name || f.startsWith(name + '=');
+        });
+        if (!named)
+            flags.append(flag);
+    }
+    return flags.join(' ');
+}
 
 void OxMapWidget::setPageRoot(const QString &folder)
 {
@@ -35,6 +71,7 @@ OxMapWidget::~OxMapWidget() = default;
 
 QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
 {
+    prepareWebEngine();
     auto *view = new QWebEngineView(this);
     view->setGeometry(0, 0, width(), height());
     QWebEngineSettings *settings = view->settings();
