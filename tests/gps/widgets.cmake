@@ -9,3 +9,6 @@ dashcam_add_test(tst_oxmapwidget SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_oxmapwidg
 add_dependencies(tst_oxmapwidget dashcam_map_files)
 dashcam_add_test(tst_oxslider SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_oxslider.cpp LIBS dashcam_tripview
     ENV QT_QPA_PLATFORM=offscreen)
+# The timeline strip on drives of real clips; local time is UTC+1.
+dashcam_add_test(tst_timelinestrip SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_timelinestrip.cpp
+    LIBS dashcam_tripview ENV QT_QPA_PLATFORM=offscreen TZ=CET-1)
