@@ -1,5 +1,7 @@
 #include "testrecordings.h"
 
+#include "gpsbox.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -169,11 +171,21 @@ QString makeRecording(const QString &dir, const QString &name, const RecordingSp
 QVector<SubtitleCue> nmeaDriveCues(const QDateTime &start, int seconds, double latitude,
                                    double longitude, double kmh, double heading)
 {
+    return nmeaSpeedCues(start, QVector<double>(seconds, kmh), latitude, longitude, heading);
+}
+
+QVector<SubtitleCue> nmeaSpeedCues(const QDateTime &start, const QVector<double> &kmh,
+                                   double latitude, double longitude, double heading,
+                                   const QVector<GSensorReading> &gsensor)
+{
     const double kmPerDegree = 111.195;
     const double h = heading * M_PI / 180;
     QVector<SubtitleCue> cues;
-    for (int s = 0; s < seconds; ++s) {
-        const double km = kmh * s / 3600;
+    double kmhSeconds = 0; // summed before dividing: a steady speed gives kmh * s exactly
+    for (int s = 0; s < kmh.size(); ++s) {
+        if (s > 0)
+            kmhSeconds += kmh[s - 1];
+        const double km = kmhSeconds / 3600;
         const double lat = latitude + km * std::cos(h) / kmPerDegree;
         const double lon =
             longitude + km * std::sin(h) / (kmPerDegree * std::cos(latitude * M_PI / 180));
@@ -187,19 +199,54 @@ QVector<SubtitleCue> nmeaDriveCues(const QDateTime &start, int seconds, double l
         const QByteArray body =
             QStringLiteral("GPRMC,%1.000,A,%2,N,%3,E,%4,%5,%6,,,A")
                 .arg(t.toString(QStringLiteral("hhmmss")), ddmm(lat, 2), ddmm(lon, 3))
-                .arg(kmh / 1.852, 0, 'f', 3)
+                .arg(kmh[s] / 1.852, 0, 'f', 3)
                 .arg(heading, 0, 'f', 1)
                 .arg(t.toString(QStringLiteral("ddMMyy")))
                 .toLatin1();
         quint8 sum = 0;
         for (char c : body)
             sum ^= quint8(c);
-        cues.append({double(s), s + 0.9,
-                     QStringLiteral("$%1*%2")
-                         .arg(QString::fromLatin1(body))
-                         .arg(sum, 2, 16, QLatin1Char('0'))});
+        QString text = QStringLiteral("$%1*%2")
+                           .arg(QString::fromLatin1(body))
+                           .arg(sum, 2, 16, QLatin1Char('0'));
+        if (s < gsensor.size())
+            text += QStringLiteral("\r\n$GSENSOR,X,%1,Y,%2,Z,%3;")
+                        .arg(gsensor[s].x)
+                        .arg(gsensor[s].y)
+                        .arg(gsensor[s].z);
+        cues.append({double(s), s + 0.9, text});
     }
     return cues;
+}
+
+bool makeMomentsCard(const QString &dir)
+{
+    const QDateTime start(QDate(2026, 3, 14), QTime(7, 0), Qt::UTC);
+    const QVector<double> kmh = {60, 60, 60, 0, 60, 60, 35, 10, 10, 10, 40, 45};
+    QVector<GSensorReading> level(12, {0, 0, 1});
+    QVector<GSensorReading> bumped = level;
+    bumped[2] = {0.8, 0.3, 1.4};
+    RecordingSpec recipe = smallRecipe(6);
+    recipe.audioCodec.clear();
+    QVector<SubtitleCue> cues = nmeaSpeedCues(start, kmh, 31.2, 121.4, 0, bumped);
+    // The void fix has no reading either.
+    cues[3].text = QString::fromLatin1(withChecksum(
+        cues[3].text.section(QStringLiteral("\r\n"), 0, 0).replace(",A,", ",V,").toLatin1()));
+    for (SubtitleCue &cue : cues) {
+        if (cue.start >= 6) {
+            cue.start -= 6;
+            cue.end -= 6;
+        }
+    }
+    recipe.subtitles = cues.mid(0, 6);
+    bool made = !makeRecording(dir + "/Front", "20260314_080000_F", recipe).isEmpty();
+    recipe.subtitles = cues.mid(6);
+    made = made && !makeRecording(dir + "/Front", "20260314_080006_F", recipe).isEmpty();
+    recipe.seconds = 3;
+    bumped = level.mid(0, 3);
+    bumped[1] = {0.8, 0.3, 1.4};
+    recipe.subtitles = nmeaSpeedCues(start, {30, 30, 30}, 31.3, 121.4, 0, bumped);
+    return made && !makeRecording(dir + "/Rear", "20260314_080000_R", recipe).isEmpty();
 }
 
 QString makeTruncated(const QString &source, const QString &dest)

@@ -51,6 +51,27 @@ QString requireRecording(const QString &dir, const QString &name, const Recordin
 QVector<SubtitleCue> nmeaDriveCues(const QDateTime &start, int seconds, double latitude,
                                    double longitude, double kmh, double heading);
 
+struct GSensorReading
+{
+    double x = 0, y = 0, z = 0;
+};
+
+// As nmeaDriveCues with the speed of every second given (kmh, one cue each) and, for the
+// seconds gsensor covers, a "$GSENSOR" line with its readings below the RMC sentence.
+QVector<SubtitleCue> nmeaSpeedCues(const QDateTime &start, const QVector<double> &kmh,
+                                   double latitude, double longitude, double heading,
+                                   const QVector<GSensorReading> &gsensor = {});
+
+// A card with moments to find, written into dir (false when ffmpeg failed). Names are
+// the camera's local time, an hour ahead of the fixes' UTC; pictures 64 x 48, no sound.
+// - Front/20260314_080000_F.mp4 and Front/20260314_080006_F.mp4, six seconds each with
+//   one fix and one G-sensor reading (0, 0, 1) a second from 07:00:00 UTC: one drive of
+//   twelve seconds. Speed 60 km/h up to drive second 5, then 35, then 10 from second 7
+//   to 9, 40 at 10 and 45 at 11. The fix of second 3 is void with speed 0 and without a
+//   reading. A bump of (0.8, 0.3, 1.4) at second 2.
+// - Rear/20260314_080000_R.mp4: three seconds at a steady 30 km/h, a bump at second 1.
+bool makeMomentsCard(const QString &dir);
+
 // A small recording for engine tests: pictures of width x height, seconds long, the
 // other fields as RecordingSpec has them.
 RecordingSpec smallRecipe(double seconds, int width = 64, int height = 48);
