@@ -79,7 +79,7 @@ VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
     slider->setObjectName(QStringLiteral("slider"));
     slider->setOrientation(Qt::Horizontal);
 
-    speedUnit = OxConfigure().intValue(ConfigKey::Speed, 1);
+    speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
 
     meter->setFont(QFont(QStringLiteral("Ubuntu"), 5));
     meter->setMaxValue(240);
@@ -106,9 +106,9 @@ VideoInfoView::~VideoInfoView() = default;
 
 void VideoInfoView::updateUnitTexts()
 {
-    meter->setUnits(speedUnit == 1 ? QStringLiteral("mph") : QStringLiteral("Km/h"));
-    const QString pattern =
-        speedUnit == 1 ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
+    const bool miles = SpeedUnit::isMiles(speedUnit);
+    meter->setUnits(miles ? QStringLiteral("mph") : QStringLiteral("Km/h"));
+    const QString pattern = miles ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
     distanceTitle->setText(pattern.arg(languageText(QStringLiteral("total_distance"))));
 }
 
@@ -124,7 +124,7 @@ void VideoInfoView::retranslate()
 
 void VideoInfoView::updateSpeedUnit()
 {
-    speedUnit = OxConfigure().intValue(ConfigKey::Speed, 1);
+    speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
     updateUnitTexts();
     setTrack(OxTrack(track));
 }
@@ -167,7 +167,7 @@ void VideoInfoView::setTrack(const OxTrack &newTrack)
             distance += haversineKm(a, b);
     }
     double average = sum / n;
-    if (speedUnit == 1) {
+    if (SpeedUnit::isMiles(speedUnit)) {
         maximum *= kKmToMiles;
         average *= kKmToMiles;
         distance *= kKmToMiles;
@@ -199,7 +199,7 @@ void VideoInfoView::updatePosition(double current, double newDuration)
     if (fix.valid) {
         latitudeValue->display(fix.latitude);
         longitudeValue->display(fix.longitude);
-        const double speed = speedUnit == 1 ? fix.speed * kKmToMiles : fix.speed;
+        const double speed = SpeedUnit::isMiles(speedUnit) ? fix.speed * kKmToMiles : fix.speed;
         speedValue->display(speed);
         meter->setValue(speed);
     } else {
