@@ -19,7 +19,7 @@ bool loadTrackFromSubtitles(OxTrack &track, const QString &path)
 {
     track.clear();
     StreamReader reader;
-    if (reader.open(path.toUtf8().constData()) < 0 || !reader.subtitleStream() ||
+    if (reader.open(QFile::encodeName(path).constData()) < 0 || !reader.subtitleStream() ||
         !reader.subtitleContext()) {
         reader.close();
         return false;
