@@ -1,5 +1,6 @@
 #include "oxmapwidget.h"
 
+#include "configkeys.h"
 #include "gpspoint.h"
 
 #include <QCoreApplication>
@@ -94,7 +95,7 @@ QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
 
 OxMapWidget::PageQueue *OxMapWidget::currentQueue()
 {
-    return mapType == 2 ? &googleQueue : &baiduQueue;
+    return mapType == MapPage::Google ? &googleQueue : &baiduQueue;
 }
 
 void OxMapWidget::buildCurrentPage()
@@ -102,14 +103,14 @@ void OxMapWidget::buildCurrentPage()
     if (!pagesAllowed || !typeChosen || pagesHeld)
         return;
     const QString root = pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
-    if (mapType == 2 && !googleView) {
+    if (mapType == MapPage::Google && !googleView) {
         googleView = makeView(QStringLiteral("%1/Map/googleMap.html").arg(root), &googleQueue);
         googleView->setObjectName(QStringLiteral("googleView"));
-    } else if (mapType != 2 && !baiduView) {
+    } else if (mapType != MapPage::Google && !baiduView) {
         baiduView = makeView(QStringLiteral("%1/Map/baiduMap.html").arg(root), &baiduQueue);
         baiduView->setObjectName(QStringLiteral("baiduView"));
     }
-    currentView = mapType == 2 ? googleView : baiduView;
+    currentView = mapType == MapPage::Google ? googleView : baiduView;
     if (baiduView)
         baiduView->setVisible(currentView == baiduView);
     if (googleView)
@@ -169,14 +170,15 @@ void OxMapWidget::showTrack(const OxTrack &newTrack)
             continue;
         double lat = fix.latitude;
         double lng = fix.longitude;
-        if (gpsCorrection != 0 && (mapType == 1 || mapType == 2)) {
+        if (gpsCorrection != GPSCorrection::Raw &&
+            (mapType == MapPage::Baidu || mapType == MapPage::Google)) {
             // GPSPoint's two-value constructor already converts, so the WGS-84
             // values go in through the fields.
             GPSPoint wgs;
             wgs.lat = lat;
             wgs.lng = lng;
             GPSPoint corrected = wgs84ToGcj02(wgs);
-            if (mapType == 1)
+            if (mapType == MapPage::Baidu)
                 corrected = gcj02ToBd09(corrected);
             lat = corrected.lat;
             lng = corrected.lng;

@@ -4,6 +4,8 @@
 #include "nmea.h"
 #include "streamreader.h"
 
+#include <QFile>
+
 namespace {
 
 // Frees the rectangles of one decoded subtitle on every path.
@@ -25,7 +27,7 @@ struct SubtitleFix
 bool readSubtitleFixes(const QString &path, std::vector<SubtitleFix> &fixes)
 {
     StreamReader reader;
-    if (reader.open(path.toUtf8().constData()) < 0 || !reader.subtitleStream() ||
+    if (reader.open(QFile::encodeName(path).constData()) < 0 || !reader.subtitleStream() ||
         !reader.subtitleContext()) {
         reader.close();
         return false;
