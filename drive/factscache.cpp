@@ -2,7 +2,6 @@
 
 #include "oxfileutils.h"
 
-#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDateTime>
 #include <QFile>
@@ -58,15 +57,8 @@ FileKey keyOf(const QString &path)
 
 QString cachePathFor(const FileKey &key, const QString &folder)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(key.path.toUtf8());
-    hash.addData(QByteArray::number(key.size));
-    hash.addData(QByteArray::number(key.modifiedMs));
-    QString name = QFileInfo(key.path).fileName();
-    if (name.isEmpty())
-        name = QStringLiteral("recording");
-    return QStringLiteral("%1/%2-%3.facts")
-        .arg(folder, name, QString::fromLatin1(hash.result().toHex().left(16)));
+    return folder + QLatin1Char('/') +
+           OxFileUtils::recordingCacheName(key.path, QStringLiteral("facts"));
 }
 
 } // namespace

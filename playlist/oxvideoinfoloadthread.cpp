@@ -4,8 +4,6 @@
 #include "oxjpeg.h"
 #include "oxvideoitemwidget.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
@@ -74,41 +72,10 @@ void OxVideoInfoLoadThread::removeAllItemWidgets()
     queue.clear();
 }
 
-namespace {
-
-// The file system's limit for one name, in bytes.
-constexpr int kMaxNameBytes = 255;
-
-// The recording's name as the start of a thumbnail name: control characters, bytes that
-// are not UTF-8 and characters outside the basic plane replaced (the name stays plain
-// text wherever it is written, and the cut below never splits a surrogate pair), and cut
-// so that the whole thumbnail name fits the file system's limit. The hash after it keeps
-// changed names apart.
-QString thumbnailStem(const QString &fileName, int reserved)
-{
-    QString stem;
-    for (const QChar c : fileName) {
-        const bool plain = c.unicode() >= 0x20 && c.unicode() != 0x7F && !c.isSurrogate();
-        stem.append(plain ? c : QChar(QLatin1Char('_')));
-    }
-    while (stem.toUtf8().size() > kMaxNameBytes - reserved)
-        stem.chop(1);
-    return stem.isEmpty() ? QStringLiteral("video") : stem;
-}
-
-} // namespace
-
 QString OxVideoInfoLoadThread::thumbnailPath(const QString &folder, const OxVideoFile &video)
 {
-    const QFileInfo file(video.path);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(QFile::encodeName(file.absoluteFilePath()));
-    hash.addData(QByteArray::number(file.size()));
-    hash.addData(QByteArray::number(file.lastModified().toMSecsSinceEpoch()));
-    const QString suffix =
-        QStringLiteral("-%1.jpg").arg(QString::fromLatin1(hash.result().toHex().left(16)));
-    return QStringLiteral("%1/%2%3").arg(folder, thumbnailStem(file.fileName(), suffix.size()),
-                                         suffix);
+    return folder + QLatin1Char('/') +
+           OxFileUtils::recordingCacheName(video.path, QStringLiteral("jpg"));
 }
 
 void OxVideoInfoLoadThread::run()
