@@ -41,7 +41,7 @@ test: build
 	FUZZ_BUILD_DIR=$(abspath $(BUILD_DIR))/fuzz ./scripts/run-fuzzers $(FUZZ_SECONDS)
 
 bench: build
-	cd $(BUILD_DIR) && ../scripts/with-test-services $(XVFB) ../scripts/run-benchmarks
+	BUILD_DIR=$(abspath $(BUILD_DIR)) ./scripts/with-test-services $(XVFB) ./scripts/run-benchmarks
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,10 +1,12 @@
 #include "language.h"
+#include "localfiles.h"
 #include "mainwindow.h"
 #include "oxconfigure.h"
 #include "version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 
@@ -23,8 +25,8 @@ QStringList readablePaths(const QStringList &arguments)
                               : !info.isReadable() ? "permission denied"
                                                    : nullptr;
         if (problem) {
-            std::fprintf(stderr, "dashcam-player: cannot open %s: %s\n", qUtf8Printable(argument),
-                         problem);
+            std::fprintf(stderr, "dashcam-player: cannot open %s: %s\n",
+                         QFile::encodeName(argument).constData(), problem);
             continue;
         }
         paths.append(info.absoluteFilePath());
@@ -37,6 +39,8 @@ QStringList readablePaths(const QStringList &arguments)
 QStringList parseCommandLine(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Before the arguments are decoded: a name that is not UTF-8 keeps its bytes.
+    installFileNameCodec();
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersionText).mid(2));
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -4,6 +4,7 @@
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
+#include "localfiles.h"
 #include "oxconfigure.h"
 #include "oxffplayer.h"
 #include "oxfileutils.h"
@@ -19,17 +20,24 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
+
+// How long a notice stays.
+constexpr int kNoticeMs = 12000;
+constexpr int kNoticeHeight = 48;
 
 void place(QWidget *widget, int x, int y, int w, int h)
 {
@@ -63,6 +71,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     _fullscreenButton = new QPushButton(this);
     _exitButton = new QPushButton(this);
     _settingsButton = new QPushButton(this);
+    noticeLabel = new QLabel(this);
+    noticeLabel->setObjectName(QStringLiteral("notice"));
+    noticeLabel->setWordWrap(true);
+    noticeLabel->setStyleSheet(
+        QStringLiteral("background:rgba(0,0,0,190);color:#ffffff;padding:4px 8px;"));
+    noticeLabel->hide();
+    noticeTimer = new QTimer(this);
+    noticeTimer->setSingleShot(true);
+    noticeTimer->setInterval(kNoticeMs);
+    connect(noticeTimer, &QTimer::timeout, noticeLabel, &QLabel::hide);
 
     retranslateUi();
     connect(_openButton, &QPushButton::clicked, this, &MainWindow::_onClickOpenButton);
@@ -76,8 +94,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(videoView, &JtVideoView::onDoubleClicked, this, &MainWindow::_onDoubleClickVideoView);
     {
         const OxConfigure configure;
-        mapWidget->setMapType(configure.intValue(ConfigKey::Map, 2));
-        mapWidget->setGPSCorrection(configure.intValue(ConfigKey::GPSCorrection, 0));
+        mapWidget->setMapType(configure.intValue(ConfigKey::Map, ConfigDefault::Map));
+        mapWidget->setGPSCorrection(
+            configure.intValue(ConfigKey::GPSCorrection, ConfigDefault::Correction));
     }
 
     // Key events of the whole application reach this window's key handling (see
@@ -97,6 +116,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(infoView, &VideoInfoView::videoTimeChanged, this, &MainWindow::_onVideoTimeChanged);
     connect(videoListWidget, &OxVideoListWidget::onDoubleClickVideoInfo, this,
             &MainWindow::_onDoubleClickVideoInfo);
+    connect(videoListWidget, &OxVideoListWidget::onSaveFailed, this, [this](const QString &folder) {
+        showNotice(languageText(QStringLiteral("notice_playlist_not_saved"))
+                       .arg(QDir::toNativeSeparators(folder)));
+    });
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -128,6 +151,7 @@ void MainWindow::updateLayout(int w, int h)
         for (QPushButton *button : buttons)
             place(button, 0, 0, 0, 0);
         place(_settingsButton, 0, 0, 0, 0);
+        place(noticeLabel, 0, h - kNoticeHeight, w, kNoticeHeight);
         return;
     }
 
@@ -140,6 +164,22 @@ void MainWindow::updateLayout(int w, int h)
     for (int k = 0; k < buttons.size(); ++k)
         place(buttons.at(k), static_cast<int>(k * (b + 5.0)), h - 40, b, 40);
     place(_settingsButton, c, h - 40, 300, 40);
+    // Over the bottom of the picture, clear of the trip panel.
+    place(noticeLabel, 0, h - 240 - kNoticeHeight, c, kNoticeHeight);
+}
+
+void MainWindow::showNotice(const QString &text)
+{
+    qDebug("notice: %s", qUtf8Printable(text));
+    noticeLabel->setText(text);
+    noticeLabel->show();
+    noticeLabel->raise();
+    noticeTimer->start();
+}
+
+QString MainWindow::noticeText() const
+{
+    return noticeLabel->isVisible() ? noticeLabel->text() : QString();
 }
 
 void MainWindow::showPlayingState()
@@ -186,6 +226,16 @@ void MainWindow::openVideo(const QString &path)
     if (player)
         stopEngine();
     currentPath = path;
+    if (recordingPathKind(path) == RecordingPath::NotAFile) {
+        // Refused before anything reads it: a FIFO or a device would hold up the window,
+        // a URL would reach the network.
+        resetTripDisplay();
+        videoView->showLogo();
+        mapWidget->holdPages(false);
+        showStoppedState();
+        showNotice(languageText(QStringLiteral("notice_not_a_file")).arg(path));
+        return;
+    }
 
     // The track is read before the first picture, so the route is on the map when
     // playback starts.
@@ -201,7 +251,7 @@ void MainWindow::openVideo(const QString &path)
     int result = -1;
     if (player) {
         const QScopedValueRollback<bool> busy(engineBusy, true);
-        result = player->open(path.toUtf8().constData());
+        result = player->open(QFile::encodeName(path).constData());
     }
     if (result >= 0) {
         showPlayingState();
@@ -317,6 +367,9 @@ void MainWindow::_onClickScreenshotButton(bool)
     const QString path = QStringLiteral("%1/%2.jpg").arg(OxFileUtils().captureDir(), name);
     if (videoView->videoView->screenshot(path))
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    else
+        showNotice(languageText(QStringLiteral("notice_screenshot_not_saved"))
+                       .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())));
 }
 
 void MainWindow::_onPlayerReport(int type, double current, double duration, quint64 playback)
@@ -350,6 +403,8 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
     stopPlayback();
     showStoppedState();
     lastSecond = -1;
+    if (type == OxFFPlayer::ReportError)
+        showNotice(languageText(QStringLiteral("notice_read_failed")).arg(currentPath));
     // A recording played to its end: the next playlist entry plays, so a drive recorded
     // as one-minute clips plays through. The list does not wrap around, and a read
     // error does not move on.
@@ -417,6 +472,12 @@ void MainWindow::onGPSCorrectionChanged(int correction)
     openVideo(currentPath);
 }
 
+void MainWindow::onSettingsNotSaved(const QString &file)
+{
+    showNotice(languageText(QStringLiteral("notice_settings_not_saved"))
+                   .arg(QDir::toNativeSeparators(file)));
+}
+
 void MainWindow::openPaths(const QStringList &paths)
 {
     QString first;     // the first recording given, or the first of the first folder
@@ -468,7 +529,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
         if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+            paths.append(localPathOfUrl(url));
     }
     event->acceptProposedAction();
     if (!paths.isEmpty())

@@ -13,7 +13,9 @@ class OxFFPlayer;
 class OxMapWidget;
 class OxVideoInfo;
 class OxVideoListWidget;
+class QLabel;
 class QPushButton;
+class QTimer;
 class VideoInfoView;
 
 class MainWindow : public QMainWindow, public OxSettingDelegate
@@ -34,6 +36,13 @@ public:
     // Adds recordings and folders (every recording in them) to the playlist and plays
     // the first recording among them, in the order given: the command line and drops.
     void openPaths(const QStringList &paths);
+
+    // Shows a line of text over the bottom of the picture for a while: what the user has
+    // to know about something that failed (a path refused, a file that could not be
+    // read, a folder that takes no more files). The text is in the window's language.
+    void showNotice(const QString &text);
+    // The notice shown now; empty when none is.
+    QString noticeText() const;
 
     JtVideoView *videoArea() const { return videoView; }
     VideoInfoView *tripPanel() const { return infoView; }
@@ -81,6 +90,7 @@ public:
     void onLanguageChanged(const QString &language) override;
     void onSpeedUnitChanged(int unit) override;
     void onGPSCorrectionChanged(int correction) override;
+    void onSettingsNotSaved(const QString &file) override;
 
 protected:
     void keyReleaseEvent(QKeyEvent *event) override;
@@ -111,6 +121,8 @@ private:
     QPushButton *_fullscreenButton = nullptr;
     QPushButton *_exitButton = nullptr;
     QPushButton *_settingsButton = nullptr;
+    QLabel *noticeLabel = nullptr;
+    QTimer *noticeTimer = nullptr;
 
     OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
     QString currentPath;          // last path given to openVideo

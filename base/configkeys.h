@@ -2,10 +2,47 @@
 
 #include <QString>
 
-// The keys of configure.ini, each named once. Every reader passes its own default.
+// The settings of configure.ini: each key, its values and its defaults named once.
 namespace ConfigKey {
 inline const QString Language = QStringLiteral("Language");           // language file name
-inline const QString Map = QStringLiteral("Map");                     // 1 Baidu page, 2 Google page
-inline const QString Speed = QStringLiteral("Speed");                 // 0 km/h, 1 mph
-inline const QString GPSCorrection = QStringLiteral("GPSCorrection"); // 1 corrected for the map page, 0 raw
+inline const QString Map = QStringLiteral("Map");                     // a MapPage value
+inline const QString Speed = QStringLiteral("Speed");                 // a SpeedUnit value
+inline const QString GPSCorrection = QStringLiteral("GPSCorrection"); // a GPSCorrection value
 } // namespace ConfigKey
+
+namespace MapPage {
+constexpr int Baidu = 1;
+constexpr int Google = 2;
+} // namespace MapPage
+
+namespace SpeedUnit {
+constexpr int Kmh = 0;
+constexpr int Mph = 1;
+// Any value but Mph counts as kilometres.
+constexpr bool isMiles(int unit)
+{
+    return unit == Mph;
+}
+} // namespace SpeedUnit
+
+namespace GPSCorrection {
+constexpr int Raw = 0;       // coordinates as the camera wrote them
+constexpr int Corrected = 1; // converted to the datum of the map page
+} // namespace GPSCorrection
+
+// What start-up writes for a missing key, and what each reader falls back on when the
+// file holds no usable value. The readers' defaults differ on purpose: they only
+// matter for a file changed by hand, and each reader keeps the one it always had.
+namespace ConfigDefault {
+inline const QString Language = QStringLiteral("english"); // start-up and every reader
+
+constexpr int MapAtStartUp = MapPage::Google;
+constexpr int Map = MapPage::Google; // window and dialog
+
+constexpr int SpeedAtStartUp = SpeedUnit::Mph;
+constexpr int SpeedInPanel = SpeedUnit::Mph;
+constexpr int SpeedInDialog = SpeedUnit::Kmh;
+
+constexpr int CorrectionAtStartUp = GPSCorrection::Corrected;
+constexpr int Correction = GPSCorrection::Raw; // window and dialog
+} // namespace ConfigDefault

@@ -1,5 +1,7 @@
 #include "oxfileutils.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -116,4 +118,39 @@ void OxFileUtils::deleteRecursively(const QString &path)
 bool OxFileUtils::removeFile(const QString &path)
 {
     return QFile::remove(path);
+}
+
+namespace {
+
+// The file system's limit for one name, in bytes.
+constexpr int kMaxNameBytes = 255;
+
+// The recording's name as the start of a cache file's name: control characters, bytes
+// that are not UTF-8 and characters outside the basic plane replaced (the name stays
+// plain text wherever it is written, and the cut below never splits a surrogate pair),
+// and cut so that reserved bytes still fit after it.
+QString cacheNameStem(const QString &fileName, int reserved)
+{
+    QString stem;
+    for (const QChar c : fileName) {
+        const bool plain = c.unicode() >= 0x20 && c.unicode() != 0x7F && !c.isSurrogate();
+        stem.append(plain ? c : QChar(QLatin1Char('_')));
+    }
+    while (stem.toUtf8().size() > kMaxNameBytes - reserved)
+        stem.chop(1);
+    return stem.isEmpty() ? QStringLiteral("video") : stem;
+}
+
+} // namespace
+
+QString OxFileUtils::recordingCacheName(const QString &path, const QString &extension)
+{
+    const QFileInfo file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QFile::encodeName(file.absoluteFilePath()));
+    hash.addData(QByteArray::number(file.size()));
+    hash.addData(QByteArray::number(file.lastModified().toMSecsSinceEpoch()));
+    const QString suffix = QStringLiteral("-%1.%2").arg(
+        QString::fromLatin1(hash.result().toHex().left(16)), extension);
+    return cacheNameStem(file.fileName(), suffix.toUtf8().size()) + suffix;
 }

@@ -28,6 +28,13 @@ public:
     QString factsDir();
     static QString factsLocation();
 
+    // The name of a file the cache keeps about the recording at path: its file name, then
+    // a hash of its absolute path, size and modification time, then extension ("jpg"), so
+    // equal names from two folders, or a name reused on a reformatted card, never share a
+    // file. Control characters and bytes that are not UTF-8 are replaced and the name is
+    // cut so that the whole fits the file system's 255 bytes; the hash keeps them apart.
+    static QString recordingCacheName(const QString &path, const QString &extension);
+
     // Deletes a file, or a folder with everything below it (hidden entries too).
     // Symbolic links are removed as links: nothing outside the tree is touched.
     static void deleteRecursively(const QString &path);

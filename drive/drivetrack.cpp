@@ -40,6 +40,7 @@ DriveTrack::DriveTrack(const Drive &drive)
             points << point;
         }
     }
+    events = findDriveEvents(drive, points);
 }
 
 bool DriveTrack::hasValidFix() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "drive.h"
+#include "driveevents.h"
 
 #include <QVector>
 
@@ -15,16 +16,15 @@ struct DriveTrackPoint
     double distanceKm = 0;   // from the drive's first fix
     double maxSpeed = 0;     // km/h
     double averageSpeed = 0; // km/h
-    // Room for accelerometer data: the G-force magnitude (NaN while unknown) and event
-    // flags of this moment.
-    double gForce = qQNaN();
-    quint32 events = 0;
+    double gForce = qQNaN(); // magnitude of the accelerometer readings in g, NaN without
+    quint32 events = 0;      // driveEventFlag of each kind of event that lies here
 };
 
 // The clips' tracks joined on a drive's timeline. Fixes that lie in a cut overlap (after
 // a clip's clipOut, where the next clip plays) are left out, and so is a fix that
 // repeats the date and time of the one before it across a boundary, as the GPS step
-// does inside one recording.
+// does inside one recording. The events of the drive are found once, here (see
+// driveevents.h).
 class DriveTrack
 {
 public:
@@ -32,6 +32,7 @@ public:
     explicit DriveTrack(const Drive &drive);
 
     QVector<DriveTrackPoint> points; // in drive time order
+    QVector<DriveEvent> events;      // in drive time order
 
     bool isEmpty() const { return points.isEmpty(); }
     bool hasValidFix() const;

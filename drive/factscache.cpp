@@ -2,7 +2,6 @@
 
 #include "oxfileutils.h"
 
-#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDateTime>
 #include <QFile>
@@ -15,24 +14,25 @@ namespace {
 
 constexpr quint32 kMagic = 0x44434646; // "DCFF"
 // Raised whenever the layout below or the meaning of a probed field changes.
-constexpr quint32 kVersion = 1;
+// 2: fixes carry whether they have accelerometer readings.
+constexpr quint32 kVersion = 2;
 // An hour of fixes at ten per second takes about 3 MB.
 constexpr qint64 kMaxFileBytes = 16 << 20;
 // Bytes one fix takes in the file, to bound a fix count read from it.
-constexpr int kFixBytes = 1 + 6 * 8 + 6 * 4;
+constexpr int kFixBytes = 2 + 6 * 8 + 6 * 4;
 
 QDataStream &operator<<(QDataStream &s, const OxLocation &f)
 {
-    return s << f.valid << f.latitude << f.longitude << f.speed << f.gsensorX << f.gsensorY
-             << f.gsensorZ << qint32(f.day) << qint32(f.month) << qint32(f.year) << qint32(f.hour)
-             << qint32(f.minute) << qint32(f.second);
+    return s << f.valid << f.latitude << f.longitude << f.speed << f.hasGsensor << f.gsensorX
+             << f.gsensorY << f.gsensorZ << qint32(f.day) << qint32(f.month) << qint32(f.year)
+             << qint32(f.hour) << qint32(f.minute) << qint32(f.second);
 }
 
 QDataStream &operator>>(QDataStream &s, OxLocation &f)
 {
     qint32 v[6] = {};
-    s >> f.valid >> f.latitude >> f.longitude >> f.speed >> f.gsensorX >> f.gsensorY >>
-        f.gsensorZ >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5];
+    s >> f.valid >> f.latitude >> f.longitude >> f.speed >> f.hasGsensor >> f.gsensorX >>
+        f.gsensorY >> f.gsensorZ >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5];
     f.day = v[0];
     f.month = v[1];
     f.year = v[2];
@@ -57,15 +57,8 @@ FileKey keyOf(const QString &path)
 
 QString cachePathFor(const FileKey &key, const QString &folder)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(key.path.toUtf8());
-    hash.addData(QByteArray::number(key.size));
-    hash.addData(QByteArray::number(key.modifiedMs));
-    QString name = QFileInfo(key.path).fileName();
-    if (name.isEmpty())
-        name = QStringLiteral("recording");
-    return QStringLiteral("%1/%2-%3.facts")
-        .arg(folder, name, QString::fromLatin1(hash.result().toHex().left(16)));
+    return folder + QLatin1Char('/') +
+           OxFileUtils::recordingCacheName(key.path, QStringLiteral("facts"));
 }
 
 } // namespace
@@ -149,5 +142,37 @@ std::optional<RecordingFacts> probeAndCacheFacts(const QString &path, const std:
     // A path that is not a file has no key worth keeping.
     if (facts && QFileInfo(facts->path).isFile())
         writeCachedFacts(*facts);
+    return facts;
+}
+
+QVector<RecordingFacts> factsOfArguments(const QStringList &paths, QString *error,
+                                         QStringList *unreadable)
+{
+    QStringList recordings;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            recordings << recordingsUnder(path);
+            continue;
+        }
+        // Only a regular file that opens: a FIFO or a device could block the open.
+        QFile file(path);
+        if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = QStringLiteral("cannot read %1").arg(path);
+            return {};
+        }
+        recordings << path;
+    }
+    QVector<RecordingFacts> facts;
+    for (const QString &path : recordings) {
+        const std::optional<RecordingFacts> f = cachedOrProbedFacts(path);
+        if (f && f->probed)
+            facts << *f;
+        else if (unreadable)
+            *unreadable << path;
+    }
+    if (facts.isEmpty() && error)
+        *error = QStringLiteral("no readable recordings in %1").arg(paths.join(QLatin1Char(' ')));
     return facts;
 }

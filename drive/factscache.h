@@ -3,6 +3,8 @@
 #include "recordingfacts.h"
 
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include <atomic>
 #include <optional>
@@ -35,3 +37,10 @@ std::optional<RecordingFacts> probeAndCacheFacts(const QString &path,
 // The cached facts, else a fresh probe that is then cached. Nothing when stop was set.
 std::optional<RecordingFacts> cachedOrProbedFacts(const QString &path,
                                                   const std::atomic<bool> *stop = nullptr);
+
+// The recordings a command line names: each folder's recordings (recordingsUnder), each
+// file as given, with their facts from the cache or a fresh probe. A path that is neither
+// a folder nor a readable regular file sets error and gives nothing. A recording that
+// cannot be read is added to unreadable (may be null) and left out.
+QVector<RecordingFacts> factsOfArguments(const QStringList &paths, QString *error,
+                                         QStringList *unreadable = nullptr);

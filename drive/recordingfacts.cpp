@@ -1,10 +1,10 @@
 #include "recordingfacts.h"
 
 #include "gpsextract.h"
-#include "gpssource.h"
 #include "streamreader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -277,7 +277,7 @@ std::optional<RecordingFacts> probeRecordingFacts(const QString &path,
     }
     if (info.isFile() && info.isReadable()) {
         StreamReader reader;
-        if (reader.open(facts.path.toUtf8().constData()) >= 0) {
+        if (reader.open(QFile::encodeName(facts.path).constData()) >= 0) {
             facts.probed = std::isfinite(reader.duration());
             facts.duration = facts.probed ? std::max(0.0, reader.duration()) : 0;
             facts.videoStreams = countVideoStreams(reader.formatContext());

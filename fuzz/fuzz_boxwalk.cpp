@@ -1,13 +1,13 @@
 // libFuzzer target: any bytes as a recording's box structure. The walk looks for
 // "gps " after "moov" and reads the blocks its index points to; the same bytes
 // are also used as an index on their own. Then every source of the GPS step that
-// works on a file runs on them (binary blocks through the index and the scan,
-// the timestamped NMEA box, the top-level box, both metadata tracks), and the
-// block and packet decoders run on the raw bytes.
-#include "gpsblocks.h"
-#include "gpsextract.h"
-#include "gpsmetatrack.h"
-#include "gpssource.h"
+// works on a device runs on them (the "gps " box text, binary blocks through the index
+// and the scan, the timestamped NMEA box, the top-level box, both metadata tracks),
+// none of which may give an impossible fix, and the block and packet decoders run on
+// the raw bytes.
+#include "sources/gpsblocks.h"
+#include "sources/gpsmetatrack.h"
+#include "sources/gpssources.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -39,19 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     OxTrack direct;
     loadTrackFromBox(file, direct, bytes);
 
-    // Each source after the first two (which keep their own rules), whether or not
+    // Each source that works on a device (all but the subtitle stream), whether or not
     // an earlier one found something.
     GpsRecording recording(file);
     const QVector<GpsSource *> &sources = gpsSources();
-    for (int i = 2; i < sources.size(); ++i) {
-        if (!sources[i]->detect(recording))
+    for (GpsSource *source : sources) {
+        if (!source->detect(recording))
             continue;
         OxTrack found;
         GpsReadStats stats;
-        sources[i]->read(recording, found, stats);
+        source->read(recording, found, stats);
         for (const OxLocation &fix : found) {
-            if (!(fix.latitude >= -90 && fix.latitude <= 90 && fix.longitude >= -180 &&
-                  fix.longitude <= 180 && fix.month >= 1 && fix.month <= 12))
+            if (!possibleFix(fix))
                 __builtin_trap(); // an impossible fix got through
         }
     }
@@ -64,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const GpsBytes raw(bytes);
     decodeCammSample(raw, 1.0, 1710505844, records, skipped);
     decodeCammSample(raw, 1.0, std::nullopt, records, skipped);
+    cammAcceleration(raw);
     GpsRecord record;
     decodeXorText(raw, 0, record);
     decodeTextRecords(raw, 0, records, skipped);

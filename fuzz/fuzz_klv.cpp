@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as one sample of a KLV GPS metadata track (nested
 // big-endian key, type, structure size, repeat and padded payload), then the
 // records it gave through the checks that turn them into fixes.
-#include "gpsmetatrack.h"
+#include "sources/gpsmetatrack.h"
 
 #include <QByteArray>
 

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
@@ -55,6 +56,22 @@ struct FilterGraphDeleter
 {
     void operator()(AVFilterGraph *p) const { avfilter_graph_free(&p); }
 };
+struct AudioFifoDeleter
+{
+    void operator()(AVAudioFifo *p) const { av_audio_fifo_free(p); }
+};
+// A muxer made by avformat_alloc_output_context2. Its file is closed here only on the
+// way out of a failure; a writer that finishes closes it with avio_closep to see the
+// error of the last write.
+struct OutputFormatContextDeleter
+{
+    void operator()(AVFormatContext *p) const
+    {
+        if (p->oformat && !(p->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&p->pb);
+        avformat_free_context(p);
+    }
+};
 struct AvFreeDeleter
 {
     void operator()(void *p) const { av_free(p); }
@@ -70,6 +87,9 @@ using SwsContextPtr = std::unique_ptr<SwsContext, oxffmpeg::SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, oxffmpeg::SwrContextDeleter>;
 using AVFifoPtr = std::unique_ptr<AVFifo, oxffmpeg::FifoDeleter>;
 using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, oxffmpeg::FilterGraphDeleter>;
+using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, oxffmpeg::AudioFifoDeleter>;
+using AVOutputFormatContextPtr =
+    std::unique_ptr<AVFormatContext, oxffmpeg::OutputFormatContextDeleter>;
 // Buffers from av_malloc.
 using AVBufferPtr = std::unique_ptr<uint8_t, oxffmpeg::AvFreeDeleter>;
 

@@ -1,10 +1,10 @@
 #include "oxffplayer.h"
 
 #include "oxaudio.h"
+#include "oxffplayerthreads.h"
 #include "oxframesink.h"
 #include "oxmediadata.h"
 #include "oxqueue.h"
-#include "oxthread.h"
 #include "streamreader.h"
 
 #include <QAudioDeviceInfo>

@@ -1,9 +1,9 @@
 #include "oxjpeg.h"
 
 #include "ffmpeg_ptr.h"
+#include "localfiles.h"
 #include "streamreader.h"
 
-#include <QFile>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -38,9 +38,11 @@ bool isFullRangeJpegFormat(AVPixelFormat format)
 int writeFile(const QString &path, const AVPacket *packet)
 {
     // A temporary file renamed over the target: a longer old file leaves no tail, and a
-    // failed write leaves no half-written JPEG.
+    // failed write leaves no half-written JPEG. Unbuffered, so that a write cut short by
+    // a full disk shows in write()'s count: QSaveFile commits a buffered file whose last
+    // flush failed.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return -1;
     if (file.write(reinterpret_cast<const char *>(packet->data), packet->size) != packet->size) {
         file.cancelWriting();
@@ -52,6 +54,7 @@ int writeFile(const QString &path, const AVPacket *packet)
 int probe(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
 {
     StreamReader reader;
+    reader.setStopFlag(stop);
     const int opened = reader.open(path);
     if (opened < 0)
         return opened;
@@ -71,8 +74,9 @@ int probe(const char *path, ProbeResult &result, const std::atomic<bool> *stop)
     }
 
     int ret = opened;
+    // An empty or cut thumbnail (a full disk) is written again.
     if (!decoder || !avcodec_is_open(decoder) || result.thumb.isEmpty() ||
-        QFile::exists(result.thumb)) {
+        isUsableJpeg(result.thumb)) {
         reader.close();
         return ret;
     }

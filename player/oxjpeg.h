@@ -26,7 +26,7 @@ int saveYUV420PAsJpeg(const uint8_t *y, const uint8_t *u, const uint8_t *v, int 
                       const QString &path);
 
 // Opens the recording, fills result, and writes result.thumb from its first picture when
-// that file does not exist yet. Negative when the recording cannot be opened (result
-// untouched); otherwise >= 0. stop, when given, is polled between packets; another
-// thread may set it.
+// that file is not a usable JPEG yet. Negative when the recording cannot be opened
+// (result untouched); otherwise >= 0. stop, when given, is polled between packets and
+// ends a slow open or read too (then the open fails); another thread may set it.
 int probeVideo(const char *path, ProbeResult &result, const std::atomic<bool> *stop = nullptr);

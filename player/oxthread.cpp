@@ -1,9 +1,17 @@
 #include "oxthread.h"
 
-#include "oxffplayer.h"
+#include "streamreader.h"
 
 OxThread::OxThread(QObject *parent) : QThread(parent)
 {
+    // Both run on this thread: any stream reader its worker waits in gives up once the
+    // thread is asked to stop, so a slow or stuck file never holds up a stop.
+    connect(
+        this, &QThread::started, this, [this] { StreamReader::setThreadStopFlag(&stopRequested); },
+        Qt::DirectConnection);
+    connect(
+        this, &QThread::finished, this, [] { StreamReader::setThreadStopFlag(nullptr); },
+        Qt::DirectConnection);
 }
 
 void OxThread::requestStop()
@@ -15,37 +23,4 @@ void OxThread::waitFinished()
 {
     while (isRunning())
         QThread::msleep(1);
-}
-
-OxFFPlayerThread::OxFFPlayerThread(OxFFPlayer *player) : player(player)
-{
-}
-
-OxFFPlayerThread::~OxFFPlayerThread()
-{
-    player = nullptr;
-}
-
-void OxDecodeThread::run()
-{
-    if (player)
-        player->decodeLoop();
-}
-
-void OxVideoThread::run()
-{
-    if (player)
-        player->videoLoop();
-}
-
-void OxAudioThread::run()
-{
-    if (player)
-        player->audioLoop();
-}
-
-void OxStepThread::run()
-{
-    if (player)
-        player->stepLoop();
 }

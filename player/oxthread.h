@@ -4,11 +4,11 @@
 
 #include <atomic>
 
-class OxFFPlayer;
-
-// A worker thread with a stop flag. Stopping always means requestStop() followed by
-// waitFinished(); the worker's loop polls the flag. The owner then joins the thread with
-// wait(), after which everything the worker did is visible to it.
+// A worker thread with a stop flag: the base of the engine's threads and of the
+// playlist's probing thread, so it lives in the media core without the engine.
+// Stopping always means requestStop() followed by waitFinished(); the worker's loop
+// polls the flag. The owner then joins the thread with wait(), after which everything
+// the worker did is visible to it.
 class OxThread : public QThread
 {
 public:
@@ -23,51 +23,4 @@ public:
 protected:
     // Written by the stopping thread, read by the worker.
     std::atomic<bool> stopRequested{false};
-};
-
-class OxFFPlayerThread : public OxThread
-{
-public:
-    explicit OxFFPlayerThread(OxFFPlayer *player);
-    ~OxFFPlayerThread() override;
-
-protected:
-    OxFFPlayer *player = nullptr; // borrowed
-};
-
-class OxDecodeThread : public OxFFPlayerThread
-{
-public:
-    using OxFFPlayerThread::OxFFPlayerThread;
-
-protected:
-    void run() override;
-};
-
-class OxVideoThread : public OxFFPlayerThread
-{
-public:
-    using OxFFPlayerThread::OxFFPlayerThread;
-
-protected:
-    void run() override;
-};
-
-class OxAudioThread : public OxFFPlayerThread
-{
-public:
-    using OxFFPlayerThread::OxFFPlayerThread;
-
-protected:
-    void run() override;
-};
-
-// Carries out frame steps while the player is paused.
-class OxStepThread : public OxFFPlayerThread
-{
-public:
-    using OxFFPlayerThread::OxFFPlayerThread;
-
-protected:
-    void run() override;
 };

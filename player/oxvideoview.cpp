@@ -4,8 +4,14 @@
 #include "oxmediadata.h"
 
 #include <QDebug>
+#include <QExposeEvent>
 #include <QMutexLocker>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QPainter>
+#include <QPlatformSurfaceEvent>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -34,17 +40,65 @@ const GLfloat zeroConversion[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 } // namespace
 
-OxVideoView::OxVideoView(QWidget *parent) : QOpenGLWidget(parent)
+// The window the pictures are drawn on. It takes neither clicks nor the focus: X hands
+// mouse input to the window below it, so the widgets around see it as before.
+class OxVideoWindow : public QWindow
 {
-    connect(this, &OxVideoView::updateAsyncSignal, this,
-            static_cast<void (QWidget::*)()>(&QWidget::update));
+public:
+    explicit OxVideoWindow(OxVideoView *owner) : view(owner)
+    {
+        setSurfaceType(QSurface::OpenGLSurface);
+        // A flat picture needs neither depth nor stencil: no buffers to keep and clear.
+        QSurfaceFormat surfaceFormat = QSurfaceFormat::defaultFormat();
+        surfaceFormat.setDepthBufferSize(0);
+        surfaceFormat.setStencilBufferSize(0);
+        setFormat(surfaceFormat);
+        setFlags(Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    }
+
+protected:
+    void exposeEvent(QExposeEvent *) override
+    {
+        if (isExposed())
+            view->present(true);
+    }
+    void resizeEvent(QResizeEvent *) override
+    {
+        if (isExposed())
+            view->present(true);
+    }
+    bool event(QEvent *event) override
+    {
+        // The context must not stay current on a surface that goes away.
+        if (event->type() == QEvent::PlatformSurface &&
+            static_cast<QPlatformSurfaceEvent *>(event)->surfaceEventType() ==
+                QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed &&
+            view->glContext && view->glContext->surface() == this)
+            view->glContext->doneCurrent();
+        return QWindow::event(event);
+    }
+
+private:
+    OxVideoView *view;
+};
+
+OxVideoView::OxVideoView(QWidget *parent) : QWidget(parent)
+{
+    // Everything the widget shows is painted in paintEvent or covered by the window.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    pictureWindow = new OxVideoWindow(this);
+    container = QWidget::createWindowContainer(pictureWindow, this);
+    container->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container->setGeometry(rect());
+    connect(this, &OxVideoView::updateAsyncSignal, this, [this] { present(false); });
 }
 
 OxVideoView::~OxVideoView()
 {
     releaseGL();
-    if (QOpenGLContext *glContext = context())
-        disconnect(glContext, nullptr, this, nullptr);
+    glContext.reset();
+    // The window goes before this object does: no event reaches it half destroyed.
+    delete container;
 
     QMutexLocker locker(&mutex);
     picture.reset();
@@ -55,6 +109,8 @@ void OxVideoView::setFrame(OxYUV420P *newPicture)
     {
         QMutexLocker locker(&mutex);
         picture.reset(newPicture);
+        pictureChanged = true;
+        ++pictureSerial;
     }
     emit updateAsyncSignal();
 }
@@ -64,8 +120,10 @@ void OxVideoView::clearFrame()
     {
         QMutexLocker locker(&mutex);
         picture.reset();
+        pictureChanged = true;
+        ++pictureSerial;
     }
-    update();
+    present(true);
     qDebug("clear");
 }
 
@@ -78,15 +136,97 @@ bool OxVideoView::screenshot(const QString &path)
                              path) >= 0;
 }
 
+QOpenGLContext *OxVideoView::context() const
+{
+    return glContext.get();
+}
+
+bool OxVideoView::isValid() const
+{
+    return glContext && glContext->isValid();
+}
+
+bool OxVideoView::makeCurrent()
+{
+    if (glFailed || !pictureWindow->handle())
+        return false;
+    if (glContext)
+        return glContext->makeCurrent(pictureWindow);
+
+    auto created = std::make_unique<QOpenGLContext>();
+    created->setFormat(pictureWindow->requestedFormat());
+    // With shared contexts (the program's and the tests' setting) the view's objects are
+    // visible to the other contexts of the application.
+    created->setShareContext(QOpenGLContext::globalShareContext());
+    if (!created->create() || !created->makeCurrent(pictureWindow)) {
+        glFailed = true;
+        qDebug("no OpenGL context for the picture view");
+        return false;
+    }
+    glContext = std::move(created);
+    initializeGL();
+    return true;
+}
+
+void OxVideoView::doneCurrent()
+{
+    if (glContext)
+        glContext->doneCurrent();
+}
+
+void OxVideoView::present(bool always)
+{
+    if (!pictureWindow->isExposed())
+        return;
+    {
+        QMutexLocker locker(&mutex);
+        if (!always && !pictureChanged)
+            return;
+        pictureChanged = false;
+    }
+    if (!makeCurrent())
+        return;
+    paintGL();
+    glContext->swapBuffers(pictureWindow);
+    emit frameSwapped();
+}
+
+QImage OxVideoView::grabFramebuffer()
+{
+    if (!makeCurrent())
+        return QImage();
+    const int ratio = devicePixelRatio();
+    QOpenGLFramebufferObject target(QSize(width(), height()) * ratio);
+    if (!target.bind())
+        return QImage();
+    paintGL();
+    QImage image = target.toImage();
+    target.release();
+    return image;
+}
+
+void OxVideoView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    container->setGeometry(rect());
+}
+
+void OxVideoView::paintEvent(QPaintEvent *)
+{
+    // On screen the window covers this widget and nothing of this shows. Rendered into
+    // an image, the widget shows the picture as the window draws it.
+    QPainter painter(this);
+    const QImage image = grabFramebuffer();
+    if (image.isNull())
+        painter.fillRect(rect(), Qt::black);
+    else
+        painter.drawImage(rect(), image);
+}
+
 void OxVideoView::initializeGL()
 {
     QMutexLocker locker(&mutex);
     initializeOpenGLFunctions();
-
-    // The context goes away with the widget and when the widget moves to another
-    // window; its objects must be released while it still exists.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &OxVideoView::releaseGL,
-            Qt::UniqueConnection);
 
     const GLuint vertexShader = glCreateShader(GL_VERTEX_SHADER);
     const char *source = vertexShaderSource;
@@ -125,10 +265,18 @@ void OxVideoView::initializeGL()
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     }
-}
 
-void OxVideoView::resizeGL(int, int)
-{
+    // A software renderer builds its drawing code for the first picture drawn, which
+    // takes several frame intervals, all the while holding the lock the video thread
+    // hands pictures over with. A small picture of the same kind (sizes that are not
+    // powers of two), drawn before anything is shown, has that done before playback
+    // starts; every drawing clears it away.
+    const uint8_t black[36] = {};
+    const uint8_t *planes[3] = {black, black, black};
+    placeQuad(6, 6, true);
+    uploadPlanes(planes, 6, 6);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    uploadedSerial = 0;
 }
 
 void OxVideoView::paintGL()
@@ -137,28 +285,22 @@ void OxVideoView::paintGL()
     const int ratio = devicePixelRatio();
     glViewport(0, 0, ratio * width(), ratio * height());
     glUseProgram(program);
-    if (!drawingWarmedUp) {
-        // A software renderer builds its drawing code for the first picture drawn, which
-        // takes several frame intervals, all the while holding the lock the video thread
-        // hands pictures over with. A small picture of the same kind (sizes that are not
-        // powers of two), drawn before anything is shown and cleared away, has that done
-        // before playback starts.
-        const uint8_t black[36] = {};
-        const uint8_t *planes[3] = {black, black, black};
-        placeQuad(6, 6, true);
-        uploadPlanes(planes, 6, 6);
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-        drawingWarmedUp = true;
-    }
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
     if (picture) {
         placeQuad(picture->width, picture->height, true);
-        const uint8_t *planes[3] = {picture->y, picture->u, picture->v};
-        uploadPlanes(planes, picture->width, picture->height);
+        if (uploadedSerial != pictureSerial) {
+            const uint8_t *planes[3] = {picture->y, picture->u, picture->v};
+            uploadPlanes(planes, picture->width, picture->height);
+            uploadedSerial = pictureSerial;
+        }
     } else {
         placeQuad(width(), height(), false);
+    }
+    for (int i = 0; i < 3; ++i) {
+        glActiveTexture(GL_TEXTURE0 + GLenum(i));
+        glBindTexture(GL_TEXTURE_2D, textures[i]);
     }
 
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
@@ -177,8 +319,16 @@ void OxVideoView::uploadPlanes(const uint8_t *const planes[3], int width, int he
     for (int i = 0; i < 3; ++i) {
         glActiveTexture(GL_TEXTURE0 + GLenum(i));
         glBindTexture(GL_TEXTURE_2D, textures[i]);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, sizes[i][0], sizes[i][1], 0, GL_LUMINANCE,
-                     GL_UNSIGNED_BYTE, planes[i]);
+        // Pictures of one recording keep their size: the texture's storage is kept too.
+        const QSize size(sizes[i][0], sizes[i][1]);
+        if (textureSizes[i] == size) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, size.width(), size.height(), GL_LUMINANCE,
+                            GL_UNSIGNED_BYTE, planes[i]);
+        } else {
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, size.width(), size.height(), 0,
+                         GL_LUMINANCE, GL_UNSIGNED_BYTE, planes[i]);
+            textureSizes[i] = size;
+        }
     }
 }
 
@@ -221,16 +371,23 @@ void OxVideoView::placeQuad(int w, int h, bool withPicture)
 
 void OxVideoView::releaseGL()
 {
+    if (!glContext || (!program && !textures[0]))
+        return;
+    // Without its window (already gone, or never made) the context is made current on a
+    // surface of its own.
+    QOffscreenSurface fallback;
+    if (!makeCurrent()) {
+        fallback.setFormat(glContext->format());
+        fallback.create();
+        if (!glContext->makeCurrent(&fallback))
+            return;
+    }
     QMutexLocker locker(&mutex);
-    if (!program && !textures[0])
-        return;
-    if (!context())
-        return;
-    makeCurrent();
     glDeleteTextures(3, textures);
     glDeleteProgram(program);
-    doneCurrent();
+    glContext->doneCurrent();
     program = 0;
     textures[0] = textures[1] = textures[2] = 0;
-    drawingWarmedUp = false;
+    for (QSize &size : textureSizes)
+        size = QSize();
 }

@@ -2,11 +2,29 @@
 
 #include <QDebug>
 
+#include <sys/stat.h>
+
 extern "C" {
 #include <libavutil/avutil.h>
+#include <libavutil/time.h>
 }
 
 namespace {
+
+// The demuxers of the containers recordings come in. Others can open further files
+// named inside the file they read (playlists, concatenation lists, image sequences).
+constexpr char kContainers[] = "mov,avi,matroska";
+
+// Something is there, and it is not a regular file (or a link to one): opening it
+// could block (a FIFO, a device) or read without end.
+bool isSomethingElse(const char *path)
+{
+    struct stat info = {};
+    return ::stat(path, &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+// The stop flag of the thread running now (see setThreadStopFlag).
+thread_local const std::atomic<bool> *threadStop = nullptr;
 
 double seconds(AVRational timeBase, int64_t value)
 {
@@ -46,16 +64,51 @@ int StreamReader::openFormat(const char *path, const AVInputFormat *fmt, AVDicti
     return r;
 }
 
+void StreamReader::setThreadStopFlag(const std::atomic<bool> *stop)
+{
+    threadStop = stop;
+}
+
+// FFmpeg calls this on the thread that waits for the file.
+int StreamReader::interrupted(void *opaque)
+{
+    const auto *reader = static_cast<const StreamReader *>(opaque);
+    return (reader->m_stop && reader->m_stop->load()) || (threadStop && threadStop->load()) ||
+           av_gettime_relative() > reader->m_deadline;
+}
+
+void StreamReader::startDeadline()
+{
+    m_deadline = av_gettime_relative() + int64_t(m_timeLimitMs) * 1000;
+}
+
 int StreamReader::openInput(const char *path, const AVInputFormat *fmt, AVDictionary **options)
 {
     m_duration = 0;
+    if (!path)
+        path = "";
+    if (isSomethingElse(path)) {
+        const int e = AVERROR(EINVAL);
+        qDebug("avformat_open_input(%s) = %x, not a regular file", path, unsigned(e));
+        m_format.reset();
+        return e;
+    }
+    if (!m_format)
+        m_format.reset(avformat_alloc_context());
+    if (!m_format)
+        return AVERROR(ENOMEM);
+    startDeadline();
+    m_format->interrupt_callback = AVIOInterruptCB{&StreamReader::interrupted, this};
+    m_format->protocol_whitelist = av_strdup("file");
+    m_format->format_whitelist = av_strdup(kContainers);
+    // The file protocol by name: "http://x/y.mp4" or "pipe:0" is then a local file name.
+    const QByteArray local = QByteArray("file:") + path;
     // avformat_open_input frees the context itself when it fails.
     AVFormatContext *context = m_format.release();
-    const int e = avformat_open_input(&context, path ? path : "", fmt, options);
+    const int e = avformat_open_input(&context, local.constData(), fmt, options);
     m_format.reset(context);
     if (e < 0) {
-        qDebug("avformat_open_input(%s) = %x, %s", path ? path : "", unsigned(e),
-               qPrintable(avErrorText(e)));
+        qDebug("avformat_open_input(%s) = %x, %s", path, unsigned(e), qPrintable(avErrorText(e)));
         return e;
     }
     // The open options are for the demuxer; stream analysis takes one dictionary per
@@ -175,6 +228,7 @@ int StreamReader::readFrame(AVPacket *packet)
 {
     if (!m_format || !packet)
         return AVERROR(EINVAL);
+    startDeadline();
     const int r = av_read_frame(m_format.get(), packet);
     if (r >= 0 && normalize)
         normalizeTimestamps(packet);
@@ -232,6 +286,7 @@ int StreamReader::seek(double target, int flags)
         if (streams[kind] && m_firstDts[kind] == AV_NOPTS_VALUE)
             m_firstDts[kind] = streams[kind]->start_time;
     }
+    startDeadline();
     const int r = av_seek_frame(m_format.get(), -1, timestamp, flags);
     if (r >= 0) {
         if (m_videoContext && avcodec_is_open(m_videoContext.get()))

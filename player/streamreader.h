@@ -13,6 +13,13 @@
 // Each selected stream has a decoding context allocated from its codec parameters,
 // opened and owned here; users decode with it directly. close() frees everything, and
 // so does the destructor for a reader that was not closed.
+//
+// Recordings are local regular files. Anything else (a FIFO, a device, a socket, a
+// folder) is refused before FFmpeg sees it, FFmpeg may open nothing but local files (a
+// path that looks like a URL is a file name), and only the containers recordings come
+// in are read. Every open, read and seek gives up with AVERROR_EXIT when the stop flag
+// is set or the time limit has passed, so a slow or stuck file never holds up its
+// thread for long.
 class StreamReader
 {
 public:
@@ -34,6 +41,18 @@ public:
     virtual void normalizeTimestamps(AVPacket *packet);
 
     int readFrame(AVPacket *packet);
+
+    // The flag of the thread that uses this reader: set by another thread to stop it,
+    // read here while FFmpeg waits for the file. Null (the default) for none; the flag
+    // must outlive the reader's use of it.
+    void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
+    // The same for every reader while it is used on the calling thread: OxThread sets
+    // its own flag here when it starts and clears it when it ends, so that any reader its
+    // worker opens or reads stops with it.
+    static void setThreadStopFlag(const std::atomic<bool> *stop);
+    // Each open, read or seek ends after this long at most.
+    void setTimeLimit(int milliseconds) { m_timeLimitMs = milliseconds; }
+    static constexpr int kDefaultTimeLimitMs = 20000;
 
     // Decodes from the current position until the video decoder gives a picture, dropping
     // the packets of other streams; at the end of the file the decoder is drained of the
@@ -63,6 +82,8 @@ private:
     enum Kind { Video, Audio, Subtitle, KindCount };
 
     AVCodecContextPtr makeContext(AVStream *stream, bool video, int *result) const;
+    static int interrupted(void *reader);
+    void startDeadline();
     int kindOf(const AVPacket *packet) const;
     void rememberFirstDts(int kind);
 
@@ -77,4 +98,8 @@ private:
     double m_duration = 0;
     // dts of the first packet of each selected stream, subtracted from every dts.
     int64_t m_firstDts[KindCount] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE, AV_NOPTS_VALUE};
+    const std::atomic<bool> *m_stop = nullptr;
+    int m_timeLimitMs = kDefaultTimeLimitMs;
+    // When the running open, read or seek has to give up (av_gettime_relative).
+    int64_t m_deadline = 0;
 };

@@ -20,7 +20,7 @@ OxListWidget::~OxListWidget()
     }
 }
 
-OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info)
+OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info, const QString &playlistFile)
 {
     auto *item = new QListWidgetItem();
     item->setSizeHint(QSize(width() - verticalScrollBar()->width(), 60));
@@ -30,8 +30,11 @@ OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info)
     row->showVideoInfo(row->videoInfo());
     addItem(item);
     setItemWidget(item, row);
-    rows.insert(row->rowId(), row);
-    ++entryKeys[keyOf(info)];
+    const Row record{row, keyOf(info), playlistFile};
+    rows.insert(row->rowId(), record);
+    ++entryKeys[record.key];
+    if (!playlistFile.isEmpty())
+        files.insert(playlistFile);
 
     if (!loadThread) {
         loadThread = new OxVideoInfoLoadThread(this);
@@ -54,10 +57,10 @@ void OxListWidget::forgetRow(OxVideoItemWidget *row)
 {
     if (!row)
         return;
-    rows.remove(row->rowId());
-    const QString key = keyOf(row->videoInfo());
-    if (--entryKeys[key] <= 0)
-        entryKeys.remove(key);
+    const Row record = rows.take(row->rowId());
+    if (--entryKeys[record.key] <= 0)
+        entryKeys.remove(record.key);
+    files.remove(record.file);
     if (loadThread)
         loadThread->removeItemWidget(row->rowId());
 }
@@ -87,6 +90,7 @@ void OxListWidget::removeAllRows()
 {
     rows.clear();
     entryKeys.clear();
+    files.clear();
     if (loadThread)
         loadThread->removeAllItemWidgets();
     clear();
@@ -98,6 +102,42 @@ QString OxListWidget::keyOf(const OxVideoInfo &info)
     for (const OxVideoFile &video : info.videos)
         key += QLatin1Char('\0') + video.path.toCaseFolded();
     return key;
+}
+
+const OxListWidget::Row *OxListWidget::rowRecord(int index) const
+{
+    const OxVideoItemWidget *row = rowWidget(index);
+    const auto it = row ? rows.constFind(row->rowId()) : rows.constEnd();
+    return it == rows.constEnd() ? nullptr : &it.value();
+}
+
+QString OxListWidget::playlistFile(int index) const
+{
+    const Row *record = rowRecord(index);
+    return record ? record->file : QString();
+}
+
+void OxListWidget::setPlaylistFile(int index, const QString &path)
+{
+    const Row *record = rowRecord(index);
+    if (!record)
+        return;
+    Row &row = rows[record->widget->rowId()];
+    files.remove(row.file);
+    row.file = path;
+    if (!path.isEmpty())
+        files.insert(path);
+}
+
+QStringList OxListWidget::playlistFiles() const
+{
+    QStringList paths;
+    for (int i = 0; i < count(); ++i) {
+        const QString file = playlistFile(i);
+        if (!file.isEmpty())
+            paths.append(file);
+    }
+    return paths;
 }
 
 OxVideoItemWidget *OxListWidget::rowWidget(int index) const
@@ -112,7 +152,7 @@ OxVideoItemWidget *OxListWidget::rowWidget(QListWidgetItem *item) const
 
 void OxListWidget::onVideoInfoLoaded(quint64 rowId, const OxVideoInfo &probed)
 {
-    OxVideoItemWidget *row = rows.value(rowId);
+    OxVideoItemWidget *row = rows.value(rowId).widget;
     if (!row)
         return;
     // Only the values the probe finds; the row's entry stays the row's.

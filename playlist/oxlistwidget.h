@@ -4,6 +4,8 @@
 
 #include <QHash>
 #include <QListWidget>
+#include <QSet>
+#include <QStringList>
 
 class OxVideoInfoLoadThread;
 class OxVideoItemWidget;
@@ -18,8 +20,10 @@ public:
     // Stops the probing thread (within one packet read) and waits for it.
     ~OxListWidget() override;
 
-    // Appends a row showing a copy of info and queues it for probing.
-    OxVideoItemWidget *addVideoItem(const OxVideoInfo &info);
+    // Appends a row showing a copy of info and queues it for probing. playlistFile is
+    // the playlist file the entry was read from or saved to (empty for none).
+    OxVideoItemWidget *addVideoItem(const OxVideoInfo &info,
+                                    const QString &playlistFile = QString());
     // Takes out every row whose entry equals info.
     void removeVideoInfo(const OxVideoInfo &info);
     void removeRow(int row);
@@ -30,6 +34,13 @@ public:
     {
         return entryKeys.contains(keyOf(info));
     }
+    // The playlist file of a row, empty when it has none.
+    QString playlistFile(int row) const;
+    void setPlaylistFile(int row, const QString &path);
+    // True when a row owns the playlist file at path.
+    bool ownsPlaylistFile(const QString &path) const { return files.contains(path); }
+    // The rows' playlist files, in row order; rows without one are left out.
+    QStringList playlistFiles() const;
 
     OxVideoItemWidget *rowWidget(int row) const;
     OxVideoItemWidget *rowWidget(QListWidgetItem *item) const;
@@ -46,15 +57,28 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
 
 private:
+    // What the list keeps for a row besides its widget: everything that identifies its
+    // entry (the probe id is the key of this record), kept here and nowhere else.
+    struct Row
+    {
+        OxVideoItemWidget *widget = nullptr;
+        QString key; // keyOf(the entry), fixed when the row is added
+        QString file;
+    };
+
     void onVideoInfoLoaded(quint64 rowId, const OxVideoInfo &info);
     void forgetRow(OxVideoItemWidget *row);
+    const Row *rowRecord(int index) const;
+    // What entry equality compares: name and case-folded paths.
+    static QString keyOf(const OxVideoInfo &info);
 
     OxVideoInfoLoadThread *loadThread = nullptr; // owned
     bool probingHeld = false;
-    // The live rows by id; a probe result whose id is missing belongs to a removed row.
-    QHash<quint64, OxVideoItemWidget *> rows;
+    // The live rows by probe id; a probe result whose id is missing belongs to a
+    // removed row.
+    QHash<quint64, Row> rows;
     quint64 nextRowId = 1;
-    // What entry equality compares, for every row: name and case-folded paths.
-    static QString keyOf(const OxVideoInfo &info);
+    // How many rows hold each key, and the playlist files the rows own.
     QHash<QString, int> entryKeys;
+    QSet<QString> files;
 };

@@ -1,9 +1,9 @@
 #include "oxvideoinfo.h"
 
+#include "localfiles.h"
 #include "oxfileutils.h"
 
 #include <QDir>
-#include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -33,6 +33,34 @@ double finiteOrZero(double value)
     return std::isfinite(value) ? value : 0;
 }
 
+// The text as an XML file can hold it: what it cannot (control characters, bytes that
+// were not UTF-8) becomes U+FFFD, and the byte form beside it keeps the original. An
+// XML writer handed a lone surrogate writes nothing sensible after it.
+QString plainText(const QString &text)
+{
+    QString plain = text;
+    for (int i = 0; i < plain.size(); ++i) {
+        const QChar c = plain.at(i);
+        if (c.isHighSurrogate() && i + 1 < plain.size() && plain.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        const ushort u = c.unicode();
+        if ((u < 0x20 && u != '\t' && u != '\n') || c.isSurrogate() || u == 0xFFFE || u == 0xFFFF)
+            plain[i] = QChar::ReplacementCharacter;
+    }
+    return plain;
+}
+
+// The plain element, and the byte form after it when the text needs one.
+void writeText(QXmlStreamWriter &writer, const QString &tag, const QString &rawTag,
+               const QString &text)
+{
+    writer.writeTextElement(tag, plainText(text));
+    if (needsByteForm(text))
+        writer.writeTextElement(rawTag, QString::fromLatin1(byteForm(text)));
+}
+
 bool isInThumbnailFolder(const QString &path)
 {
     if (path.isEmpty())
@@ -46,8 +74,8 @@ bool isInThumbnailFolder(const QString &path)
 
 bool OxVideoFile::isProbed() const
 {
-    return fps > 0 && duration > 0 && width > 0 && height > 0 && !thumb.isEmpty() &&
-           QFileInfo::exists(thumb);
+    // An empty or cut thumbnail left by a full disk counts as missing, so it is made again.
+    return fps > 0 && duration > 0 && width > 0 && height > 0 && isUsableJpeg(thumb);
 }
 
 void OxVideoFile::setField(const QString &tag, const QString &text)
@@ -56,6 +84,10 @@ void OxVideoFile::setField(const QString &tag, const QString &text)
         name = text;
     } else if (sameTag(tag, "path")) {
         path = text;
+    } else if (sameTag(tag, "rawname") || sameTag(tag, "rawpath")) {
+        QString value;
+        if (fromByteForm(text.toLatin1(), &value))
+            (sameTag(tag, "rawname") ? name : path) = value;
     } else if (sameTag(tag, "thumb")) {
         // Anywhere else the probing thread would write the JPEG wherever the file says.
         if (isInThumbnailFolder(text))
@@ -76,9 +108,10 @@ void OxVideoFile::setField(const QString &tag, const QString &text)
 void OxVideoFile::write(QXmlStreamWriter &writer) const
 {
     writer.writeStartElement(QStringLiteral("Video"));
-    writer.writeTextElement(QStringLiteral("name"), name);
-    writer.writeTextElement(QStringLiteral("path"), path);
-    writer.writeTextElement(QStringLiteral("thumb"), thumb);
+    // Names an XML file cannot give back unchanged are kept byte for byte as well.
+    writeText(writer, QStringLiteral("name"), QStringLiteral("rawname"), name);
+    writeText(writer, QStringLiteral("path"), QStringLiteral("rawpath"), path);
+    writer.writeTextElement(QStringLiteral("thumb"), plainText(thumb));
     writer.writeTextElement(QStringLiteral("width"), QString::number(width));
     writer.writeTextElement(QStringLiteral("height"), QString::number(height));
     writer.writeTextElement(QStringLiteral("size"), number(size));
@@ -87,51 +120,129 @@ void OxVideoFile::write(QXmlStreamWriter &writer) const
     writer.writeEndElement();
 }
 
-OxVideoInfo::OxVideoInfo(const QString &path)
+OxVideoInfo::OxVideoInfo(const QString &path) : OxVideoInfo(fromFile(path))
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes)
-        return;
-    // Read one byte more than allowed: a device or a growing file may report no size.
-    const QByteArray data = file.read(kMaxFileBytes + 1);
-    if (data.size() > kMaxFileBytes)
-        return;
-    *this = fromXml(data);
 }
 
-OxVideoInfo OxVideoInfo::fromXml(const QByteArray &data)
+OxVideoInfo OxVideoInfo::fromFile(const QString &path, bool *ok)
 {
-    OxVideoInfo info;
-    QXmlStreamReader reader(data);
-    reader.setNamespaceProcessing(false);
-    // Each entity reference may expand to at most this many characters in all, so a
-    // file of nested entities ("billion laughs") stops with an error at once.
-    reader.setEntityExpansionLimit(4096);
-    QDomDocument document;
-    if (!document.setContent(&reader, false))
-        return info;
+    if (ok)
+        *ok = false;
+    // A FIFO or a device in the playlist folder would block the read or never end.
+    if (!QFileInfo(path).isFile())
+        return OxVideoInfo();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes)
+        return OxVideoInfo();
+    // Read one byte more than allowed: a file growing meanwhile may be larger than it was.
+    const QByteArray data = file.read(kMaxFileBytes + 1);
+    if (data.size() > kMaxFileBytes)
+        return OxVideoInfo();
+    return fromXml(data, ok);
+}
 
-    const QDomElement root = document.documentElement();
-    for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
-        if (!node.isElement())
-            continue;
-        const QDomElement element = node.toElement();
-        const QString tag = element.tagName();
-        if (sameTag(tag, "Name")) {
-            info.name = element.text();
-        } else if (sameTag(tag, "Videos")) {
-            for (QDomNode video = element.firstChild(); !video.isNull();
-                 video = video.nextSibling()) {
-                OxVideoFile file;
-                for (QDomNode field = video.firstChild(); !field.isNull();
-                     field = field.nextSibling()) {
-                    if (field.isElement())
-                        file.setField(field.toElement().tagName(), field.toElement().text());
-                }
-                info.videos.append(file);
-            }
+namespace {
+
+struct Field
+{
+    QString tag;
+    QString text;
+};
+
+// A recording's fields in file order, the plain ones first: a byte form is read in
+// preference to the plain element, wherever it stands.
+OxVideoFile videoFrom(const QList<Field> &fields)
+{
+    OxVideoFile video;
+    for (const bool raw : {false, true}) {
+        for (const Field &field : fields) {
+            if (field.tag.startsWith(QLatin1String("raw"), Qt::CaseInsensitive) == raw)
+                video.setField(field.tag, field.text);
         }
     }
+    return video;
+}
+
+} // namespace
+
+// The same walk as over a document tree of the file (every child node of "Videos" is a
+// recording, text below an element is all its text nodes joined, blank text nodes do
+// not count), but streaming, with the nesting bounded: a tree of a deeply nested file
+// is built by recursion and overflows the stack.
+OxVideoInfo OxVideoInfo::fromXml(const QByteArray &data, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    OxVideoInfo info;
+    QXmlStreamReader xml(data);
+    xml.setNamespaceProcessing(false);
+    // Each entity reference may expand to at most this many characters in all, so a
+    // file of nested entities ("billion laughs") stops with an error at once.
+    xml.setEntityExpansionLimit(4096);
+
+    int depth = 0;   // elements open; the root is at depth 1
+    QString topTag;  // the open child of the root
+    QString topText; // text below it
+    QString rawName; // the entry name's byte form, when the file has one
+    bool inVideos = false;
+    bool inVideo = false;
+    bool textNode = false; // the last token directly inside "Videos" was text
+    QList<Field> fields;
+    Field field;
+
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (++depth > kMaxDepth)
+                return OxVideoInfo();
+            const QString tag = xml.name().toString();
+            if (depth == 2) {
+                topTag = tag;
+                topText.clear();
+                inVideos = sameTag(tag, "Videos");
+            } else if (depth == 3 && inVideos) {
+                inVideo = true;
+                fields.clear();
+            } else if (depth == 4 && inVideo) {
+                field = Field{tag, QString()};
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (depth == 4 && inVideo) {
+                fields.append(field);
+            } else if (depth == 3 && inVideo) {
+                info.videos.append(videoFrom(fields));
+                inVideo = false;
+            } else if (depth == 2) {
+                if (sameTag(topTag, "Name"))
+                    info.name = topText;
+                else if (sameTag(topTag, "rawName"))
+                    rawName = topText;
+                inVideos = false;
+                topTag.clear();
+            }
+            --depth;
+        } else if (token == QXmlStreamReader::Characters && !xml.isWhitespace()) {
+            if (depth >= 2)
+                topText += xml.text();
+            if (depth >= 4 && inVideo)
+                field.text += xml.text();
+            if (depth == 2 && inVideos && !textNode)
+                info.videos.append(OxVideoFile()); // a text node of its own
+        } else if ((token == QXmlStreamReader::Comment ||
+                    token == QXmlStreamReader::ProcessingInstruction) &&
+                   depth == 2 && inVideos) {
+            info.videos.append(OxVideoFile());
+        }
+        textNode = depth == 2 && inVideos && token == QXmlStreamReader::Characters &&
+                   (textNode || !xml.isWhitespace());
+    }
+    if (xml.hasError())
+        return OxVideoInfo();
+    QString name;
+    if (!rawName.isEmpty() && fromByteForm(rawName.toLatin1(), &name))
+        info.name = name;
+    if (ok)
+        *ok = true;
     return info;
 }
 
@@ -144,7 +255,7 @@ bool OxVideoInfo::save(const QString &path) const
     writer.setAutoFormattingIndent(4);
     writer.writeStartDocument();
     writer.writeStartElement(QStringLiteral("OxVideoInfo"));
-    writer.writeTextElement(QStringLiteral("Name"), name);
+    writeText(writer, QStringLiteral("Name"), QStringLiteral("rawName"), name);
     writer.writeStartElement(QStringLiteral("Videos"));
     for (const OxVideoFile &video : videos)
         video.write(writer);

@@ -22,11 +22,12 @@ public:
     int width = 0;
     int height = 0;
 
-    // The thumbnail exists and all four probe values are positive.
+    // The thumbnail is a usable JPEG and all four probe values are positive.
     bool isProbed() const;
     // Sets one field from a playlist file's tag (compared without case) and its text.
     // A "thumb" outside the thumbnail folder is ignored, and nothing is ever created on
-    // disk: the file is outside data.
+    // disk: the file is outside data. "rawname" and "rawpath" hold a name or path in its
+    // byte form (see localfiles.h); one that does not decode is ignored.
     void setField(const QString &tag, const QString &text);
     void write(QXmlStreamWriter &writer) const;
 };
@@ -36,15 +37,20 @@ class OxVideoInfo
 {
 public:
     OxVideoInfo() = default;
-    // Reads the playlist file at path; an empty entry when it cannot be read, is not
-    // well-formed, is larger than kMaxFileBytes or expands entities beyond a small limit.
+    // Reads the playlist file at path; an empty entry when it cannot be read (see
+    // fromFile).
     explicit OxVideoInfo(const QString &path);
     OxVideoInfo(const OxVideoInfo &) = default;
     OxVideoInfo &operator=(const OxVideoInfo &) = default;
     virtual ~OxVideoInfo() = default;
 
+    // The playlist file at path. ok tells whether it could be read: false, with an empty
+    // entry, for anything but a regular file, a file that is not well-formed, larger
+    // than kMaxFileBytes, nested deeper than kMaxDepth or expanding entities beyond a
+    // small limit.
+    static OxVideoInfo fromFile(const QString &path, bool *ok = nullptr);
     // The same from the file's bytes.
-    static OxVideoInfo fromXml(const QByteArray &data);
+    static OxVideoInfo fromXml(const QByteArray &data, bool *ok = nullptr);
 
     // Writes the playlist file through a temporary file renamed into place, so a crash
     // or a full disk keeps the old file. False when any write fails.
@@ -64,6 +70,8 @@ public:
     // A hand-made file this large is not read at all: entries the program writes are a
     // few hundred bytes per recording.
     static constexpr qint64 kMaxFileBytes = 1 << 20;
+    // Entries the program writes nest four elements deep.
+    static constexpr int kMaxDepth = 32;
 };
 Q_DECLARE_METATYPE(OxVideoInfo)
 

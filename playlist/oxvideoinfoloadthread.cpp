@@ -4,8 +4,7 @@
 #include "oxjpeg.h"
 #include "oxvideoitemwidget.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
 
@@ -75,14 +74,8 @@ void OxVideoInfoLoadThread::removeAllItemWidgets()
 
 QString OxVideoInfoLoadThread::thumbnailPath(const QString &folder, const OxVideoFile &video)
 {
-    const QFileInfo file(video.path);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(file.absoluteFilePath().toUtf8());
-    hash.addData(QByteArray::number(file.size()));
-    hash.addData(QByteArray::number(file.lastModified().toMSecsSinceEpoch()));
-    const QString name = file.fileName().isEmpty() ? QStringLiteral("video") : file.fileName();
-    return QStringLiteral("%1/%2-%3.jpg")
-        .arg(folder, name, QString::fromLatin1(hash.result().toHex().left(16)));
+    return folder + QLatin1Char('/') +
+           OxFileUtils::recordingCacheName(video.path, QStringLiteral("jpg"));
 }
 
 void OxVideoInfoLoadThread::run()
@@ -108,7 +101,7 @@ void OxVideoInfoLoadThread::run()
                 video.thumb = thumbnailPath(folder, video);
             ProbeResult result;
             result.thumb = video.thumb;
-            if (probeVideo(video.path.toUtf8().constData(), result, stopFlag()) >= 0) {
+            if (probeVideo(QFile::encodeName(video.path).constData(), result, stopFlag()) >= 0) {
                 video.width = result.width;
                 video.height = result.height;
                 video.fps = result.fps;

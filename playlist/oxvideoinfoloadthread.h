@@ -34,9 +34,10 @@ public:
     // packet read when it is searching a recording for its first picture.
     void stopAndWait();
 
-    // Thumbnail file of a recording: its file name plus a hash of its absolute path,
-    // size and modification time, so equal names from two folders, or a name reused on
-    // a reformatted card, never share a picture.
+    // Thumbnail file of a recording: its file name (as plain text, shortened to fit the
+    // file system's 255 bytes) plus a hash of its absolute path, size and modification
+    // time, so equal names from two folders, or a name reused on a reformatted card,
+    // never share a picture.
     static QString thumbnailPath(const QString &folder, const OxVideoFile &video);
 
 signals:

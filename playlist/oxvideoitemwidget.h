@@ -23,9 +23,6 @@ public:
     // no row with their id and are dropped.
     quint64 rowId() const { return id; }
     void setRowId(quint64 value) { id = value; }
-    // The playlist file this row was read from or saved to; empty when there is none.
-    QString playlistFile() const { return file; }
-    void setPlaylistFile(const QString &path) { file = path; }
 
     static QString resolutionText(const OxVideoInfo &info);
     static QString durationText(double seconds);
@@ -43,5 +40,4 @@ private:
     QLabel *sizeLabel = nullptr;
     OxVideoInfo info;
     quint64 id = 0;
-    QString file;
 };

@@ -1,8 +1,10 @@
 #include "oxvideolistwidget.h"
 
 #include "language.h"
+#include "localfiles.h"
 #include "oxfileutils.h"
 #include "oxlistwidget.h"
+#include "oxplaylistorder.h"
 #include "oxvideoitemwidget.h"
 
 #include <QAction>
@@ -24,34 +26,45 @@ QStringList filesOf(const QString &folder)
     return names;
 }
 
+QString playlistFolder()
+{
+    return QDir(OxFileUtils().playlistDir()).absolutePath();
+}
+
+} // namespace
+
 // Many rows at once. A visible view lays out every row widget again after each
 // inserted row, which makes adding n rows cost n squared; a hidden one does it once
 // when it is shown again, before anything is painted. Probing waits for the batch, so
-// it does not compete with it for the disk.
-class RowBatch
+// it does not compete with it for the disk, and the order file is written once at its
+// end.
+class OxVideoListWidget::Batch
 {
 public:
-    explicit RowBatch(OxListWidget *list) : list(list), shown(list->isVisible())
+    explicit Batch(OxVideoListWidget *panel)
+        : panel(panel), list(panel->listWidget), shown(list->isVisible())
     {
         if (shown)
             list->hide();
         list->holdProbing(true);
+        ++panel->batchDepth;
     }
-    ~RowBatch()
+    ~Batch()
     {
+        --panel->batchDepth;
+        panel->saveOrder();
         list->holdProbing(false);
         if (shown)
             list->show();
     }
-    RowBatch(const RowBatch &) = delete;
-    RowBatch &operator=(const RowBatch &) = delete;
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
 
 private:
+    OxVideoListWidget *panel;
     OxListWidget *list;
     bool shown;
 };
-
-} // namespace
 
 OxVideoListWidget::OxVideoListWidget(QWidget *parent) : QWidget(parent)
 {
@@ -77,15 +90,20 @@ OxVideoListWidget::OxVideoListWidget(QWidget *parent) : QWidget(parent)
 
 void OxVideoListWidget::loadPlaylist()
 {
-    const QString folder = OxFileUtils().playlistDir();
+    const QString folder = playlistFolder();
     qDebug("%s", qPrintable(folder));
-    const RowBatch batch(listWidget);
-    for (const QString &name : filesOf(folder)) {
-        if (!name.endsWith(QLatin1String(".xml")))
-            continue;
+    const Batch batch(this);
+    for (const QString &name : OxPlaylistOrder::playlistFiles(folder, &savedOrder)) {
         const QString path = QDir(folder).absoluteFilePath(name);
-        addEntry(OxVideoInfo(path), false, path);
+        bool readable = false;
+        const OxVideoInfo info = OxVideoInfo::fromFile(path, &readable);
+        // A damaged, foreign or empty file would only show as a blank row.
+        if (readable && (!info.name.isEmpty() || !info.videos.isEmpty()))
+            addEntry(info, false, path);
     }
+    // Nothing is written at start: the order file is brought up to date with the next
+    // change, so a playlist on a read-only disk is read without complaint.
+    savedOrder = rowOrder();
 }
 
 bool OxVideoListWidget::isRecordingPath(const QString &path)
@@ -119,7 +137,7 @@ void OxVideoListWidget::addVideoDir(const QString &dir, bool save)
     const QStringList recordings = recordingsIn(dir);
     if (recordings.isEmpty())
         return;
-    const RowBatch batch(listWidget);
+    const Batch batch(this);
     for (const QString &path : recordings)
         addVideoFile(path, save);
 }
@@ -133,13 +151,15 @@ void OxVideoListWidget::addVideoFile(const QString &path, bool save)
 
 void OxVideoListWidget::addVideoUrls(const QList<QUrl> &urls, bool save)
 {
+    const Batch batch(this);
     for (const QUrl &url : urls)
-        addVideoFile(url.path(QUrl::FullyDecoded), save);
+        addVideoFile(url.isLocalFile() ? localPathOfUrl(url) : url.path(QUrl::FullyDecoded), save);
 }
 
 void OxVideoListWidget::addVideoInfo(const OxVideoInfo &info, bool save)
 {
     addEntry(info, save, QString());
+    saveOrder();
 }
 
 void OxVideoListWidget::addEntry(const OxVideoInfo &info, bool save, const QString &playlistFile)
@@ -150,20 +170,18 @@ void OxVideoListWidget::addEntry(const OxVideoInfo &info, bool save, const QStri
     }
     if (listWidget->containsVideoInfo(info))
         return;
-    OxVideoItemWidget *row = listWidget->addVideoItem(info);
-    qDebug("playlist row: %s",
-           qUtf8Printable(info.videos.isEmpty() ? info.name : info.videos.first().path));
     QString file = playlistFile;
     if (save && file.isEmpty()) {
-        const QString candidate =
-            freePlaylistFile(QDir(OxFileUtils().playlistDir()).absolutePath(), info.name);
+        const QString folder = playlistFolder();
+        const QString candidate = freePlaylistFile(folder, info.name);
         if (info.save(candidate))
             file = candidate;
+        else
+            reportSaveFailure(folder);
     }
-    if (!file.isEmpty()) {
-        row->setPlaylistFile(file);
-        ownedFiles.insert(file);
-    }
+    listWidget->addVideoItem(info, file);
+    qDebug("playlist row: %s",
+           qUtf8Printable(info.videos.isEmpty() ? info.name : info.videos.first().path));
 }
 
 QString OxVideoListWidget::freePlaylistFile(const QString &folder, const QString &name) const
@@ -172,9 +190,40 @@ QString OxVideoListWidget::freePlaylistFile(const QString &folder, const QString
     QString base = name;
     base.replace(QLatin1Char('/'), QLatin1Char('_'));
     QString path = QStringLiteral("%1/%2.xml").arg(folder, base);
-    for (int n = 2; ownedFiles.contains(path) || QFileInfo::exists(path); ++n)
+    for (int n = 2; listWidget->ownsPlaylistFile(path) || QFileInfo::exists(path); ++n)
         path = QStringLiteral("%1/%2 (%3).xml").arg(folder, base, QString::number(n));
     return path;
+}
+
+void OxVideoListWidget::saveOrder()
+{
+    if (batchDepth > 0)
+        return;
+    const QStringList names = rowOrder();
+    if (names == savedOrder)
+        return;
+    const QString folder = playlistFolder();
+    if (OxPlaylistOrder::write(folder, names))
+        savedOrder = names;
+    else
+        reportSaveFailure(folder);
+}
+
+QStringList OxVideoListWidget::rowOrder() const
+{
+    QStringList names;
+    for (const QString &path : listWidget->playlistFiles())
+        names.append(QFileInfo(path).fileName());
+    return names;
+}
+
+void OxVideoListWidget::reportSaveFailure(const QString &folder)
+{
+    qDebug("playlist not saved in %s", qUtf8Printable(folder));
+    if (saveFailureReported)
+        return;
+    saveFailureReported = true;
+    emit onSaveFailed(folder);
 }
 
 void OxVideoListWidget::selectVideo(const QString &path)
@@ -206,14 +255,15 @@ bool OxVideoListWidget::nextVideoInfo(const QString &path, OxVideoInfo **next)
     return false;
 }
 
-void OxVideoListWidget::deletePlaylistFile(QListWidgetItem *item)
+void OxVideoListWidget::deletePlaylistFile(int row)
 {
-    OxVideoItemWidget *row = listWidget->rowWidget(item);
-    if (!row || row->playlistFile().isEmpty())
+    const QString file = listWidget->playlistFile(row);
+    if (file.isEmpty())
         return;
-    OxFileUtils::removeFile(row->playlistFile());
-    ownedFiles.remove(row->playlistFile());
-    row->setPlaylistFile(QString());
+    // A file that stays would bring the row back at the next start.
+    if (!OxFileUtils::removeFile(file) && QFileInfo::exists(file))
+        reportSaveFailure(QFileInfo(file).absolutePath());
+    listWidget->setPlaylistFile(row, QString());
 }
 
 void OxVideoListWidget::removeVideoInfo(const OxVideoInfo &info)
@@ -221,8 +271,9 @@ void OxVideoListWidget::removeVideoInfo(const OxVideoInfo &info)
     for (int i = 0; i < listWidget->count(); ++i) {
         OxVideoItemWidget *row = listWidget->rowWidget(i);
         if (row && row->videoInfo() == info) {
-            deletePlaylistFile(listWidget->item(i));
+            deletePlaylistFile(i);
             listWidget->removeRow(i);
+            saveOrder();
             return;
         }
     }
@@ -293,22 +344,24 @@ void OxVideoListWidget::removeMissingEntries()
         if (!row)
             continue;
         if (row->videoInfo().filesExist())
-            keep.append({row->videoInfo(), row->playlistFile()});
+            keep.append({row->videoInfo(), listWidget->playlistFile(i)});
         else
-            deletePlaylistFile(listWidget->item(i));
+            deletePlaylistFile(i);
     }
-    const RowBatch batch(listWidget);
+    const Batch batch(this);
     listWidget->removeAllRows();
-    ownedFiles.clear();
     for (const auto &entry : keep)
         addEntry(entry.first, false, entry.second);
 }
 
 void OxVideoListWidget::clearEntries()
 {
-    OxFileUtils::deleteRecursively(OxFileUtils().playlistDir());
+    const QString folder = playlistFolder();
+    OxFileUtils::deleteRecursively(folder);
+    if (QFileInfo::exists(folder))
+        reportSaveFailure(folder);
     listWidget->removeAllRows();
-    ownedFiles.clear();
+    savedOrder.clear();
 }
 
 void OxVideoListWidget::resizeEvent(QResizeEvent *)

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QModelIndex>
-#include <QSet>
 #include <QUrl>
 #include <QWidget>
 
@@ -14,16 +13,17 @@ class QListWidgetItem;
 class QMenu;
 
 // The playlist panel: one row per entry, kept on disk as one playlist file per entry and
-// read back in natural name order when the panel is built. A context menu shows a
-// recording's folder, removes an entry, removes entries whose files are gone, or clears
-// the list. GUI thread only.
+// read back in the order the rows had (see oxplaylistorder.h) when the panel is built.
+// A context menu shows a recording's folder, removes an entry, removes entries whose
+// files are gone, or clears the list. GUI thread only.
 class OxVideoListWidget : public QWidget
 {
     Q_OBJECT
 public:
     explicit OxVideoListWidget(QWidget *parent = nullptr);
 
-    // Reads every playlist file of the playlist folder (called by the constructor).
+    // Reads every playlist file of the playlist folder (called by the constructor). A file
+    // that cannot be read, or holds neither a name nor a recording, shows no row.
     void loadPlaylist();
     // Adds the folder's .mp4/.avi/.mov recordings (not those of sub-folders), in natural
     // name order.
@@ -36,7 +36,8 @@ public:
     // Adds the local files the URLs name (dropped files).
     void addVideoUrls(const QList<QUrl> &urls, bool save);
     // Adds a row unless a recording is not .mp4/.avi/.mov or an equal entry is listed;
-    // with save, writes the entry to a playlist file of its own.
+    // with save, writes the entry to a playlist file of its own. A row whose file cannot
+    // be written stays for this session.
     void addVideoInfo(const OxVideoInfo &info, bool save);
     // Makes the row whose first recording has exactly this path the current one.
     void selectVideo(const QString &path);
@@ -57,6 +58,9 @@ public:
 
 signals:
     void onDoubleClickVideoInfo(OxVideoInfo &info);
+    // A change of the playlist could not be stored in folder (full or read-only disk):
+    // rows are kept for this session only. Sent once in the panel's life.
+    void onSaveFailed(const QString &folder);
 
 public slots:
     void onDoubleClickListWidgetItem(QModelIndex index);
@@ -67,11 +71,20 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    class Batch;
+    friend class Batch;
+
     void addEntry(const OxVideoInfo &info, bool save, const QString &playlistFile);
     QString freePlaylistFile(const QString &folder, const QString &name) const;
-    void deletePlaylistFile(QListWidgetItem *item);
+    void deletePlaylistFile(int row);
     void removeMissingEntries();
     void clearEntries();
+    // Writes the order file when the rows' playlist files changed; waits for the end of
+    // a batch.
+    void saveOrder();
+    // The names of the rows' playlist files, in row order.
+    QStringList rowOrder() const;
+    void reportSaveFailure(const QString &folder);
 
     OxListWidget *listWidget = nullptr;
     QListWidgetItem *contextItem = nullptr;
@@ -80,7 +93,8 @@ private:
     QAction *remove = nullptr;
     QAction *removeMissing = nullptr;
     QAction *clearPlaylist = nullptr;
-    // Playlist files that belong to a row, so two entries of the same name never share
-    // (and overwrite) one file.
-    QSet<QString> ownedFiles;
+    int batchDepth = 0;
+    // The names the order file holds (as read or last written).
+    QStringList savedOrder;
+    bool saveFailureReported = false;
 };

@@ -39,26 +39,35 @@ QString OxConfigure::stringValue(const QString &key, const QString &defaultValue
     return value.isNull() ? defaultValue : value.toString();
 }
 
-void OxConfigure::setIntValue(const QString &key, int value)
+bool OxConfigure::setIntValue(const QString &key, int value)
 {
     settings->setValue(key, value);
+    settings->sync();
+    return settings->status() == QSettings::NoError;
 }
 
-void OxConfigure::setStringValue(const QString &key, const QString &value)
+bool OxConfigure::setStringValue(const QString &key, const QString &value)
 {
     settings->setValue(key, value);
+    settings->sync();
+    return settings->status() == QSettings::NoError;
+}
+
+QString OxConfigure::fileName() const
+{
+    return settings->fileName();
 }
 
 void OxConfigure::initDefaults()
 {
     OxConfigure configure;
     if (!configure.exists(ConfigKey::Map))
-        configure.setIntValue(ConfigKey::Map, 2);
+        configure.setIntValue(ConfigKey::Map, ConfigDefault::MapAtStartUp);
     if (!configure.exists(ConfigKey::Speed))
-        configure.setIntValue(ConfigKey::Speed, 1);
+        configure.setIntValue(ConfigKey::Speed, ConfigDefault::SpeedAtStartUp);
     if (!configure.exists(ConfigKey::GPSCorrection))
-        configure.setIntValue(ConfigKey::GPSCorrection, 1);
+        configure.setIntValue(ConfigKey::GPSCorrection, ConfigDefault::CorrectionAtStartUp);
     if (!configure.exists(ConfigKey::Language))
-        configure.setStringValue(ConfigKey::Language, QStringLiteral("english"));
-    loadLanguage(configure.stringValue(ConfigKey::Language, QStringLiteral("english")));
+        configure.setStringValue(ConfigKey::Language, ConfigDefault::Language);
+    loadLanguage(configure.stringValue(ConfigKey::Language, ConfigDefault::Language));
 }

@@ -18,8 +18,13 @@ public:
     bool exists(const QString &key) const;
     int intValue(const QString &key, int defaultValue) const;
     QString stringValue(const QString &key, const QString &defaultValue) const;
-    void setIntValue(const QString &key, int value);
-    void setStringValue(const QString &key, const QString &value);
+    // Store the value and write the file at once; false when it could not be written
+    // (a full or read-only disk). The value is kept in memory for the process all the
+    // same.
+    bool setIntValue(const QString &key, int value);
+    bool setStringValue(const QString &key, const QString &value);
+    // The path of configure.ini.
+    QString fileName() const;
 
     // Start-up: writes every missing key with its default, then loads the configured
     // language.

@@ -17,4 +17,7 @@ public:
     virtual void onSpeedUnitChanged(int unit) = 0;
     // 1 coordinates corrected for the map page, 0 raw.
     virtual void onGPSCorrectionChanged(int correction) = 0;
+    // A change could not be written to file (configure.ini): it holds until the program
+    // ends. Sent before the change itself.
+    virtual void onSettingsNotSaved(const QString &file) { (void)file; }
 };

@@ -13,14 +13,16 @@
 #include <QLabel>
 #include <QRadioButton>
 
+#include <algorithm>
+
 namespace {
 
 const char *const kUsualLanguages[] = {"english", "chinese", "french",     "german",
                                        "italian", "polish",  "portuguese", "spanish"};
 
-const QString kEnglish = QStringLiteral("english");
-
 const int kLabelWidth = 150;
+const int kBoxWidth = 100;
+const int kMargin = 10;
 const int kRowHeight = 20;
 const int kLineHeight = 30;
 const int kGap = 30;
@@ -123,20 +125,21 @@ void OxSettingDialog::loadSettings()
         configure = std::make_unique<OxConfigure>();
 
     const int languageIndex =
-        languages.indexOf(configure->stringValue(ConfigKey::Language, kEnglish));
+        languages.indexOf(configure->stringValue(ConfigKey::Language, ConfigDefault::Language));
     _languageBox->setCurrentIndex(languageIndex < 0 ? 0 : languageIndex);
 
-    if (configure->intValue(ConfigKey::Map, 2) == 1)
+    if (configure->intValue(ConfigKey::Map, ConfigDefault::Map) == MapPage::Baidu)
         _baiduOption->setChecked(true);
     else
         _googleOption->setChecked(true);
 
-    if (configure->intValue(ConfigKey::Speed, 0) == 1)
+    if (SpeedUnit::isMiles(configure->intValue(ConfigKey::Speed, ConfigDefault::SpeedInDialog)))
         _mphOption->setChecked(true);
     else
         _kmhOption->setChecked(true);
 
-    if (configure->intValue(ConfigKey::GPSCorrection, 0) != 0)
+    if (configure->intValue(ConfigKey::GPSCorrection, ConfigDefault::Correction) !=
+        GPSCorrection::Raw)
         _correctionOption->setChecked(true);
     else
         _noCorrectionOption->setChecked(true);
@@ -156,28 +159,52 @@ void OxSettingDialog::retranslate()
     _gpsLabel->setText(languageText(QStringLiteral("gps_correction")));
     _correctionOption->setText(languageText(QStringLiteral("correction")));
     _noCorrectionOption->setText(languageText(QStringLiteral("no_correction")));
+    fitTexts();
+}
+
+void OxSettingDialog::fitTexts()
+{
+    labelWidth = kLabelWidth;
+    for (const QLabel *label : {_languageLabel, _mapLabel, _speedLabel, _gpsLabel})
+        labelWidth = std::max(labelWidth, label->sizeHint().width());
+    optionWidth = kLabelWidth;
+    for (const QRadioButton *option : {_baiduOption, _googleOption, _kmhOption, _mphOption,
+                                       _correctionOption, _noCorrectionOption})
+        optionWidth = std::max(optionWidth, option->sizeHint().width());
+    // Label, gap, the two options.
+    const int needed = labelWidth + kGap + 2 * optionWidth + kOptionGap + kMargin;
+    if (width() < needed)
+        resize(needed, height());
+    placeControls();
+}
+
+void OxSettingDialog::store(bool written)
+{
+    if (!written && delegate)
+        delegate->onSettingsNotSaved(configure->fileName());
 }
 
 void OxSettingDialog::onCheckMap()
 {
-    const int map = _googleOption->isChecked() ? 2 : 1;
-    configure->setIntValue(ConfigKey::Map, map);
+    const int map = _googleOption->isChecked() ? MapPage::Google : MapPage::Baidu;
+    store(configure->setIntValue(ConfigKey::Map, map));
     if (delegate)
         delegate->onMapChanged(map);
 }
 
 void OxSettingDialog::onCheckSpeed()
 {
-    const int unit = _mphOption->isChecked() ? 1 : 0;
-    configure->setIntValue(ConfigKey::Speed, unit);
+    const int unit = _mphOption->isChecked() ? SpeedUnit::Mph : SpeedUnit::Kmh;
+    store(configure->setIntValue(ConfigKey::Speed, unit));
     if (delegate)
         delegate->onSpeedUnitChanged(unit);
 }
 
 void OxSettingDialog::onCheckGPS()
 {
-    const int correction = _noCorrectionOption->isChecked() ? 0 : 1;
-    configure->setIntValue(ConfigKey::GPSCorrection, correction);
+    const int correction =
+        _noCorrectionOption->isChecked() ? GPSCorrection::Raw : GPSCorrection::Corrected;
+    store(configure->setIntValue(ConfigKey::GPSCorrection, correction));
     if (delegate)
         delegate->onGPSCorrectionChanged(correction);
 }
@@ -186,7 +213,7 @@ void OxSettingDialog::onSelectedLanguageIndex(int index)
 {
     if (index >= 0 && index < languages.size()) {
         const QString key = languages.at(index);
-        configure->setStringValue(ConfigKey::Language, key);
+        store(configure->setStringValue(ConfigKey::Language, key));
         if (delegate)
             delegate->onLanguageChanged(key);
     }
@@ -205,10 +232,17 @@ void OxSettingDialog::keyReleaseEvent(QKeyEvent *event)
 void OxSettingDialog::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
+    placeControls();
+}
+
+// With the usual widths: labels 150 wide, the box and the first options at x = 179, the
+// second options at x = 348.
+void OxSettingDialog::placeControls()
+{
     const int w = width();
     _titleLabel->setGeometry(0, 0, w - kGap, kLineHeight);
-    _languageLabel->setGeometry(0, 35, kLabelWidth, kLineHeight);
-    _languageBox->setGeometry(rightEdge(_languageLabel) + kGap, 35, 100, kLineHeight);
+    _languageLabel->setGeometry(0, 35, labelWidth, kLineHeight);
+    _languageBox->setGeometry(rightEdge(_languageLabel) + kGap, 35, kBoxWidth, kLineHeight);
 
     QWidget *const rows[3][3] = {{_mapLabel, _baiduOption, _googleOption},
                                  {_speedLabel, _kmhOption, _mphOption},
@@ -218,8 +252,8 @@ void OxSettingDialog::resizeEvent(QResizeEvent *event)
         QWidget *label = rows[i][0];
         QWidget *first = rows[i][1];
         QWidget *second = rows[i][2];
-        label->setGeometry(0, y, kLabelWidth, kRowHeight);
-        first->setGeometry(rightEdge(label) + kGap, y, kLabelWidth, kRowHeight);
-        second->setGeometry(rightEdge(first) + kOptionGap, y, kLabelWidth, kRowHeight);
+        label->setGeometry(0, y, labelWidth, kRowHeight);
+        first->setGeometry(rightEdge(label) + kGap, y, optionWidth, kRowHeight);
+        second->setGeometry(rightEdge(first) + kOptionGap, y, optionWidth, kRowHeight);
     }
 }

@@ -63,6 +63,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Tells the delegate when a value could not be written to file.
+    void store(bool written);
+    // Widens the label column and the options to their texts in the current language
+    // (never below their usual widths), and the dialog with them.
+    void fitTexts();
+    void placeControls();
+
     OxSettingDelegate *delegate = nullptr;
     std::unique_ptr<OxConfigure> configure; // made by loadSettings
     QLabel *_titleLabel = nullptr;
@@ -81,4 +88,6 @@ private:
     QRadioButton *_correctionOption = nullptr;
     QRadioButton *_noCorrectionOption = nullptr;
     QStringList languages;
+    int labelWidth = 0;
+    int optionWidth = 0;
 };

@@ -62,6 +62,28 @@ bool readStat(qint64 pid, ProcStat *out)
     return true;
 }
 
+// The CPU seconds of the process's threads whose name starts with prefix.
+double threadCpuSeconds(qint64 pid, const QByteArray &prefix)
+{
+    static const double ticks = double(sysconf(_SC_CLK_TCK));
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    double sum = 0;
+    for (const QString &tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks + QLatin1Char('/') + tid + QStringLiteral("/stat"));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = file.readAll();
+        const int open = text.indexOf('(');
+        const int close = text.lastIndexOf(')');
+        if (open < 0 || close < open || !text.mid(open + 1, close - open - 1).startsWith(prefix))
+            continue;
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (fields.size() > 12)
+            sum += (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
+    }
+    return sum;
+}
+
 double rssMb(qint64 pid)
 {
     QFile file(QStringLiteral("/proc/%1/status").arg(pid));
@@ -99,6 +121,7 @@ TreeUsage treeUsage(qint64 rootPid)
     }
     for (const qint64 pid : tree) {
         usage.cpuSeconds += all.value(pid).cpuSeconds;
+        usage.drawCpuSeconds += threadCpuSeconds(pid, "llvmpipe");
         usage.rssMb += rssMb(pid);
     }
     usage.processes = tree.size();

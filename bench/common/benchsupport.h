@@ -12,10 +12,12 @@ QString cachedClip(const QString &cacheDir, const QString &name, const QStringLi
                    int timeoutMs = 900000);
 
 // A process with all its descendants, read from /proc: CPU seconds (user and system,
-// children already reaped included) and resident memory summed over the processes.
+// children already reaped included) and resident memory summed over the processes, and
+// the CPU seconds of their drawing threads (the software OpenGL's, named llvmpipe-N).
 struct TreeUsage
 {
     double cpuSeconds = 0;
+    double drawCpuSeconds = 0;
     double rssMb = 0;
     int processes = 0;
 };

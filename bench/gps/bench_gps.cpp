@@ -5,6 +5,7 @@
 #include "benchsupport.h"
 #include "gpsbox.h"
 #include "gpsextract.h"
+#include "sources/gpssources.h"
 #include "testrecordings.h"
 
 #include <QCoreApplication>

@@ -6,8 +6,8 @@
 // The recordings are a 3-minute FFmpeg clip with 1 GiB of GPS data and filler put
 // into its "mdat"; they are made once and cached in bench-cache/gpslayouts.
 #include "benchsupport.h"
+#include "gpsextract.h"
 #include "gpslayouts.h"
-#include "gpssource.h"
 
 #include <QCoreApplication>
 #include <QDir>

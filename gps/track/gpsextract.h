@@ -2,35 +2,22 @@
 
 #include "oxlocation.h"
 
-#include <QByteArray>
-#include <QIODevice>
 #include <QString>
 
-#include <optional>
+// What the GPS step found out about a recording: which source gave the track (empty
+// when none did) and how many records it skipped as void, damaged or impossible; with
+// no track, what every source skipped.
+struct GpsReport
+{
+    QString source;
+    int skipped = 0;
+    // Every sentence of the track had a checksum and every one was wrong: some cameras
+    // write them so, and the sentences were kept all the same.
+    bool keptBadChecksums = false;
+};
 
-// Appends fix unless it repeats the date and time of the track's last fix.
-void appendFix(OxTrack &track, const OxLocation &fix);
-
-// The payload of the first box of type innerType found after the start of the
-// first top-level box of type outerType (types are four characters, e.g. "moov"
-// and "gps "). The inner walk is not bounded by the outer box, so a box that
-// follows it at the top level is found too. Nothing when no such box is reached,
-// when a header has a size below 8 (64-bit and to-the-end boxes included) or of
-// 2 GiB and more, or when a box starts at or beyond 2 GiB. The payload holds what the file still
-// has, never more than the size field claims.
-std::optional<QByteArray> findBox(QIODevice &file, const char *outerType, const char *innerType);
-
-// Reads the NMEA blocks that a "gps " box payload points to: an 8-byte header,
-// then 8-byte entries whose first four bytes are a file offset. Each block
-// gives at most one fix, the first RMC sentence whose time differs from the
-// last fix kept. Returns the number of fixes in the track.
-int loadTrackFromBox(QIODevice &file, OxTrack &track, const QByteArray &payload);
-
-// The subtitle source: every text of the recording's subtitle stream through
-// parseLocation. True when at least one fix was found.
-bool loadTrackFromSubtitles(OxTrack &track, const QString &path);
-
-// The GPS step of opening a recording: the subtitle source, else the "gps "
-// box inside "moov", else the binary and timed layouts of gpssource.h. An empty
-// track when the recording has none.
-OxTrack loadTrack(const QString &path);
+// The GPS step of opening a recording: the subtitle stream, else the "gps " box inside
+// "moov", else the binary and timed layouts, tried in that order (sources/gpssource.cpp
+// holds the table). The first source that gives a fix gives the track; an empty track
+// when the recording has none. Fixes with impossible values never reach the track.
+OxTrack loadTrack(const QString &path, GpsReport *report = nullptr);

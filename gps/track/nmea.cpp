@@ -208,6 +208,7 @@ int parseFixLine(const char *text, OxLocation &fix)
     fix.gsensorX = f.x;
     fix.gsensorY = f.y;
     fix.gsensorZ = f.z;
+    fix.hasGsensor = true;
     return 0;
 }
 
@@ -225,6 +226,33 @@ double coordinate(const QString &value, const QString &hemisphere, QChar negativ
         return 0;
     const double degrees = degreesMinutes(number(value));
     return hemisphere.compare(QString(negative), Qt::CaseInsensitive) == 0 ? -degrees : degrees;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// sentence points at its "$"; the sentence ends at a line break or the end of the text.
+NmeaChecksum sentenceChecksum(const char *sentence)
+{
+    unsigned sum = 0;
+    const char *c = sentence + 1;
+    for (; *c && *c != '*' && *c != '\r' && *c != '\n'; ++c)
+        sum ^= static_cast<unsigned char>(*c);
+    if (*c != '*')
+        return NmeaChecksum::Absent;
+    const int high = hexDigit(c[1]);
+    const int low = high < 0 ? -1 : hexDigit(c[2]);
+    if (low < 0)
+        return NmeaChecksum::Absent;
+    return unsigned(high * 16 + low) == sum ? NmeaChecksum::Good : NmeaChecksum::Bad;
 }
 
 } // namespace
@@ -264,7 +292,8 @@ int parseRmc(const QString &sentence, OxLocation &fix)
     }
 
     const int g = parts.indexOf(QStringLiteral("$GSENSOR"));
-    if (g <= 0 || g + 6 >= parts.size()) {
+    fix.hasGsensor = g > 0 && g + 6 < parts.size();
+    if (!fix.hasGsensor) {
         fix.gsensorX = fix.gsensorY = fix.gsensorZ = 0;
     } else {
         fix.gsensorX = number(parts[g + 2]);
@@ -276,12 +305,21 @@ int parseRmc(const QString &sentence, OxLocation &fix)
 
 int parseLocation(const char *text, OxLocation &fix)
 {
+    NmeaChecksum checksum;
+    return parseLocation(text, fix, checksum);
+}
+
+int parseLocation(const char *text, OxLocation &fix, NmeaChecksum &checksum)
+{
+    checksum = NmeaChecksum::Absent;
     if (!text)
         return -1;
     for (const char *tag : {"$GPRMC", "$GNRMC"}) {
         if (const char *at = std::strstr(text, tag)) {
-            if (parseRmc(QString::fromLatin1(at), fix) == 0)
+            if (parseRmc(QString::fromLatin1(at), fix) == 0) {
+                checksum = sentenceChecksum(at);
                 return 0;
+            }
         }
     }
     return parseFixLine(text, fix);

@@ -1,6 +1,8 @@
 #include "oxlocation.h"
 
-OxLocation::OxLocation() : QObject(nullptr) {}
+OxLocation::OxLocation() : QObject(nullptr)
+{
+}
 
 OxLocation::OxLocation(const OxLocation &other) : QObject(nullptr)
 {
@@ -24,6 +26,7 @@ OxLocation &OxLocation::operator=(const OxLocation &other)
     hour = other.hour;
     minute = other.minute;
     second = other.second;
+    hasGsensor = other.hasGsensor;
     return *this;
 }
 

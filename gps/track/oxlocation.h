@@ -4,8 +4,8 @@
 #include <QVector>
 
 // One GPS fix as the camera stored it: WGS-84 position, speed in km/h, three
-// G-sensor readings and the UTC date and time. Copies carry the thirteen values
-// only; equality compares the date and time alone.
+// G-sensor readings and the UTC date and time. Copies carry the values only (the
+// thirteen of the record and hasGsensor); equality compares the date and time alone.
 class OxLocation : public QObject
 {
     Q_OBJECT
@@ -31,6 +31,9 @@ public:
     int hour = 0;
     int minute = 0;
     int second = 0;
+    // The recording gave accelerometer readings for this fix: gsensorX/Y/Z are then in g
+    // (0, 0, 0 included). Without them the three stay 0.
+    bool hasGsensor = false;
 };
 
 using OxTrack = QVector<OxLocation>;

@@ -1,5 +1,6 @@
 #include "oxmapwidget.h"
 
+#include "configkeys.h"
 #include "gpspoint.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -20,7 +22,42 @@ QString &pageRoot()
     return root;
 }
 
+// Before the web engine starts (with the first view), so that it reads them.
+void prepareWebEngine()
+{
+    static bool prepared = false;
+    if (prepared)
+        return;
+    prepared = true;
+    const char *const variable = "QTWEBENGINE_CHROMIUM_FLAGS";
+    const QByteArray given = qgetenv(variable);
+    // The engine turns its sandbox off for this variable or this switch.
+    const bool sandboxOff = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") ||
+                            given.split(' ').contains("--no-sandbox") ||
+                            QCoreApplication::arguments().contains(QStringLiteral("--no-sandbox"));
+    qputenv(variable, OxMapWidget::webEngineFlags(given, sandboxOff));
+}
+
 } // namespace
+
+QByteArray OxMapWidget::webEngineFlags(const QByteArray &given, bool sandboxOff)
+{
+    QList<QByteArray> flags = given.simplified().split(' ');
+    flags.removeAll(QByteArray());
+    QList<QByteArray> wanted = {"--renderer-process-limit=1"};
+    if (sandboxOff)
+        wanted.append("--no-zygote");
+    for (const QByteArray &flag : wanted) {
+        const int equals = flag.indexOf('=');
+        const QByteArray name = equals < 0 ? flag : flag.left(equals);
+        const bool named = std::any_of(flags.cbegin(), flags.cend(), [&](const QByteArray &f) {
+            return f == name || f.startsWith(name + '=');
+        });
+        if (!named)
+            flags.append(flag);
+    }
+    return flags.join(' ');
+}
 
 void OxMapWidget::setPageRoot(const QString &folder)
 {
@@ -35,6 +72,7 @@ OxMapWidget::~OxMapWidget() = default;
 
 QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
 {
+    prepareWebEngine();
     auto *view = new QWebEngineView(this);
     view->setGeometry(0, 0, width(), height());
     QWebEngineSettings *settings = view->settings();
@@ -57,7 +95,7 @@ QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
 
 OxMapWidget::PageQueue *OxMapWidget::currentQueue()
 {
-    return mapType == 2 ? &googleQueue : &baiduQueue;
+    return mapType == MapPage::Google ? &googleQueue : &baiduQueue;
 }
 
 void OxMapWidget::buildCurrentPage()
@@ -65,14 +103,14 @@ void OxMapWidget::buildCurrentPage()
     if (!pagesAllowed || !typeChosen || pagesHeld)
         return;
     const QString root = pageRoot().isEmpty() ? QCoreApplication::applicationDirPath() : pageRoot();
-    if (mapType == 2 && !googleView) {
+    if (mapType == MapPage::Google && !googleView) {
         googleView = makeView(QStringLiteral("%1/Map/googleMap.html").arg(root), &googleQueue);
         googleView->setObjectName(QStringLiteral("googleView"));
-    } else if (mapType != 2 && !baiduView) {
+    } else if (mapType != MapPage::Google && !baiduView) {
         baiduView = makeView(QStringLiteral("%1/Map/baiduMap.html").arg(root), &baiduQueue);
         baiduView->setObjectName(QStringLiteral("baiduView"));
     }
-    currentView = mapType == 2 ? googleView : baiduView;
+    currentView = mapType == MapPage::Google ? googleView : baiduView;
     if (baiduView)
         baiduView->setVisible(currentView == baiduView);
     if (googleView)
@@ -132,14 +170,15 @@ void OxMapWidget::showTrack(const OxTrack &newTrack)
             continue;
         double lat = fix.latitude;
         double lng = fix.longitude;
-        if (gpsCorrection != 0 && (mapType == 1 || mapType == 2)) {
+        if (gpsCorrection != GPSCorrection::Raw &&
+            (mapType == MapPage::Baidu || mapType == MapPage::Google)) {
             // GPSPoint's two-value constructor already converts, so the WGS-84
             // values go in through the fields.
             GPSPoint wgs;
             wgs.lat = lat;
             wgs.lng = lng;
             GPSPoint corrected = wgs84ToGcj02(wgs);
-            if (mapType == 1)
+            if (mapType == MapPage::Baidu)
                 corrected = gcj02ToBd09(corrected);
             lat = corrected.lat;
             lng = corrected.lng;

@@ -39,6 +39,12 @@ public:
     // for widgets made afterwards.
     static void setPageRoot(const QString &folder);
 
+    // The web engine's switches: those given (QTWEBENGINE_CHROMIUM_FLAGS), then the ones
+    // a page this small wants that were not given. One renderer at most; with the
+    // sandbox off anyway (as root), renderers are started directly, without the zygote
+    // processes the sandbox needs. The first page built puts them in place.
+    static QByteArray webEngineFlags(const QByteArray &given, bool sandboxOff);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

@@ -62,7 +62,7 @@ VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
     slider->setObjectName(QStringLiteral("slider"));
     slider->setOrientation(Qt::Horizontal);
 
-    speedUnit = OxConfigure().intValue(ConfigKey::Speed, 1);
+    speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
 
     meter->setFont(QFont(QStringLiteral("Ubuntu"), 5));
     meter->setMaxValue(240);
@@ -89,9 +89,9 @@ VideoInfoView::~VideoInfoView() = default;
 
 void VideoInfoView::updateUnitTexts()
 {
-    meter->setUnits(speedUnit == 1 ? QStringLiteral("mph") : QStringLiteral("Km/h"));
-    const QString pattern =
-        speedUnit == 1 ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
+    const bool miles = SpeedUnit::isMiles(speedUnit);
+    meter->setUnits(miles ? QStringLiteral("mph") : QStringLiteral("Km/h"));
+    const QString pattern = miles ? QStringLiteral("%1 (mile)") : QStringLiteral("%1 (Km)");
     distanceTitle->setText(pattern.arg(languageText(QStringLiteral("total_distance"))));
 }
 
@@ -107,7 +107,7 @@ void VideoInfoView::retranslate()
 
 void VideoInfoView::updateSpeedUnit()
 {
-    speedUnit = OxConfigure().intValue(ConfigKey::Speed, 1);
+    speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
     updateUnitTexts();
     setTrack(OxTrack(track));
 }
@@ -150,7 +150,7 @@ void VideoInfoView::setTrack(const OxTrack &newTrack)
             distance += haversineKm(a, b);
     }
     double average = sum / n;
-    if (speedUnit == 1) {
+    if (SpeedUnit::isMiles(speedUnit)) {
         maximum *= kKmToMiles;
         average *= kKmToMiles;
         distance *= kKmToMiles;
@@ -182,7 +182,7 @@ void VideoInfoView::updatePosition(double current, double newDuration)
     if (fix.valid) {
         latitudeValue->display(fix.latitude);
         longitudeValue->display(fix.longitude);
-        const double speed = speedUnit == 1 ? fix.speed * kKmToMiles : fix.speed;
+        const double speed = SpeedUnit::isMiles(speedUnit) ? fix.speed * kKmToMiles : fix.speed;
         speedValue->display(speed);
         meter->setValue(speed);
     } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "configkeys.h"
 #include "oxlocation.h"
 
 #include <QWidget>
@@ -64,5 +65,5 @@ private:
     bool sliderPressed = false;
     double currentTime = 0;
     double duration = 0;
-    int speedUnit = 1; // 1 = miles, anything else kilometres
+    int speedUnit = SpeedUnit::Mph; // a SpeedUnit value
 };

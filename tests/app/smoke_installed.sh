@@ -40,6 +40,19 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 [ "$(id -u)" = 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
 
+# The program's largest visible window: the main window, not the picture view's own.
+main_window() {
+    local best= area=0 w
+    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
+        if [ $((WIDTH * HEIGHT)) -gt "$area" ]; then
+            area=$((WIDTH * HEIGHT))
+            best=$w
+        fi
+    done
+    echo "$best"
+}
+
 # Starts the program with the given arguments into run$1.log; sets pid and window.
 start() {
     local log="$work/run$1.log"
@@ -48,7 +61,7 @@ start() {
     pid=$!
     window=
     for _ in $(seq 300); do
-        window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+        window=$(main_window "$pid") && [ -n "$window" ] && break
         kill -0 "$pid" 2>/dev/null || fail "the program ended early"
         sleep 0.1
     done

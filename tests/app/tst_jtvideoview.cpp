@@ -8,7 +8,9 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -42,6 +44,7 @@ private slots:
     void buttonsAreNotCompared();
     void dragDropsPendingClick();
     void dragFromIdle();
+    void pointerClickOnThePicture();
 
 private:
     QPoint at(int x, int y) const { return area->mapTo(host.get(), QPoint(x, y)); }
@@ -217,6 +220,23 @@ void tst_jtvideoview::dragFromIdle()
     QTRY_COMPARE_WITH_TIMEOUT(clicked.count(), 1, 5000);
     QCOMPARE(clicked.first().at(1).toDouble(), 33.0);
     QCOMPARE(doubled.count(), 0);
+}
+
+// A click of the X pointer on the picture reaches the area through the picture's own
+// window.
+void tst_jtvideoview::pointerClickOnThePicture()
+{
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (xdotool.isEmpty())
+        QSKIP("xdotool is not installed");
+    QTRY_VERIFY(area->videoView->isValid()); // its window is on screen and drawn
+    QSignalSpy clicked(area, &JtVideoView::onClick);
+    const QPoint at = area->mapToGlobal(QPoint(200, 150));
+    const QString command = QStringLiteral("mousemove %1 %2 click 1").arg(at.x()).arg(at.y());
+    QCOMPARE(QProcess::execute(xdotool, command.split(' ')), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(clicked.count(), 1, 5000);
+    QCOMPARE(clicked.first().at(1).toDouble(), 200.0);
+    QCOMPARE(clicked.first().at(2).toDouble(), 150.0);
 }
 
 int main(int argc, char *argv[])

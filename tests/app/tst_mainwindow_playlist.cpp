@@ -2,14 +2,18 @@
 // line, play-through to the next row, double-click, and the settings dialog's changes.
 // Real recordings, the real engine, real map pages, a real window (Xvfb).
 
+#include "fulldisk.h"
+#include "jtvideoview.h"
 #include "language.h"
 #include "mainwindow.h"
 #include "oxffplayer.h"
+#include "oxfileutils.h"
 #include "oxmapwidget.h"
 #include "oxsettingdialog.h"
 #include "oxvideoinfo.h"
 #include "oxvideoitemwidget.h"
 #include "oxvideolistwidget.h"
+#include "oxvideoview.h"
 #include "testhome.h"
 #include "testrecordings.h"
 #include "videoinfoview.h"
@@ -22,10 +26,12 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QWebEngineView>
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -289,6 +295,87 @@ private slots:
             window->onMapChanged(1);
         QVERIFY(playing(longer));
         QVERIFY(window->engine()->videoTime() < 1.0);
+    }
+
+    // A path that is not a local regular file, in a playlist file found at start (from an
+    // earlier run or someone else's card) and given on the command line: it is refused
+    // with a notice, nothing blocks and nothing reaches the network, and exit is prompt.
+    void hostilePaths_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("http url") << "http";
+    }
+    void hostilePaths()
+    {
+        QFETCH(QString, kind);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const QString path = kind == "fifo"
+                                 ? home->path() + "/pipe.mp4"
+                                 : QString("http://127.0.0.1:%1/x.mp4").arg(server.serverPort());
+        if (kind == "fifo")
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        OxVideoInfo entry;
+        entry.setVideoFile(path);
+        QVERIFY(entry.save(OxFileUtils().playlistDir() + "/hostile.xml"));
+
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QCOMPARE(rows(), QStringList{path});
+        auto *row = qobject_cast<OxVideoItemWidget *>(list()->itemWidget(list()->item(0)));
+        QTRY_VERIFY(!row->videoInfo().videos[0].thumb.isEmpty()); // the probe is done with it
+        window->openPaths({path});
+        QVERIFY(window->noticeText().contains(path));
+        QVERIFY(!window->engine()->isOpened());
+        QVERIFY(window->playButton()->isEnabled());
+        window.reset();
+        QVERIFY(!server.waitForNewConnection(100));
+        QFile::remove(path);
+    }
+
+    // A read that fails (a card pulled out) ends that recording with a notice naming it,
+    // and nothing more: the next row does not play.
+    void readErrorEndsTheRecording()
+    {
+        window->openPaths({drive});
+        QVERIFY(playing(driveClips.at(0)));
+        emit window->_playerPlaying(OxFFPlayer::ReportError, 0.5, 1.0, window->playbackId());
+        QTRY_VERIFY(!window->engine()->isOpened());
+        QTest::qWait(300);
+        QVERIFY(!window->engine()->isOpened());
+        QCOMPARE(window->currentVideoPath(), driveClips.at(0));
+        QVERIFY(window->noticeText().contains(driveClips.at(0)));
+    }
+
+    // A full disk loses nothing that is shown, and the user is told what was not saved
+    // where.
+    void fullDisk_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("playlist") << "playlist";
+        QTest::newRow("screenshot") << "screenshot";
+    }
+    void fullDisk()
+    {
+        QFETCH(QString, what);
+        QString folder = QDir(OxFileUtils().playlistDir()).absolutePath();
+        if (what == "screenshot") {
+            folder = OxFileUtils().captureDir();
+            window->openVideo(driveClips.at(0));
+            QTRY_VERIFY(window->videoArea()->videoView->screenshot(home->path() + "/shown.jpg"));
+        }
+        {
+            const FullDisk disk;
+            if (what == "playlist")
+                window->openPaths({other});
+            else
+                window->screenshotButton()->click();
+        }
+        if (what == "playlist")
+            QCOMPARE(list()->count(), 2);
+        QVERIFY2(window->noticeText().contains(QDir::toNativeSeparators(folder)),
+                 qPrintable(window->noticeText()));
     }
 
     void dragWithoutUrlsRefused()

@@ -2,6 +2,7 @@
 #include "driveheader.h"
 #include "factscache.h"
 #include "factsprober.h"
+#include "gpsbox.h"
 #include "language.h"
 #include "testhome.h"
 #include "testrecordings.h"
@@ -92,7 +93,8 @@ void tst_drive::initTestCase()
     // 360 km/h north: 100 m a second, without a fix in the first second; the second clip
     // goes on from the second second.
     recipe.subtitles = nmeaDriveCues(kDay, 3, 31.2, 121.4, 360, 0);
-    recipe.subtitles[0].text.replace(",A,", ",V,");
+    recipe.subtitles[0].text = QString::fromLatin1(
+        withChecksum(recipe.subtitles[0].text.replace(",A,", ",V,").toLatin1()));
     sources["gps"] = requireRecording(dir, "gps", recipe);
     recipe.subtitles = nmeaDriveCues(kDay.addSecs(1), 3, 31.2 + 0.1 / 111.195, 121.4, 360, 0);
     sources["gps2"] = requireRecording(dir, "gps2", recipe);

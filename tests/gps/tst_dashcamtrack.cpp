@@ -25,6 +25,8 @@ private slots:
     void badInvocations_data();
     void badInvocations();
     void drives();
+    void impossibleFixes_data();
+    void impossibleFixes();
 
 private:
     struct Run
@@ -308,6 +310,92 @@ void tst_dashcamtrack::drives()
     QCOMPARE(times, (QStringList{"1 20260314_080000_F.mp4 0.000", "1 20260314_080000_F.mp4 1.000",
                                  "1 20260314_080002_F.mp4 2.000", "1 20260314_080002_F.mp4 3.000",
                                  "1 20260314_080002_F.mp4 4.000"}));
+}
+
+void tst_dashcamtrack::impossibleFixes_data()
+{
+    QTest::addColumn<bool>("inBox");
+    QTest::addColumn<QByteArrayList>("sentences");
+    QTest::addColumn<QVector<int>>("seconds");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<bool>("keptBadChecksums");
+
+    // Three fixes a second apart; the middle one damaged as the row says.
+    auto middle = [](const char *from, const char *to) {
+        QByteArray damaged = rmcSentence(1);
+        damaged.replace(from, to);
+        return QByteArrayList{rmcSentence(0), withChecksum(damaged), rmcSentence(2)};
+    };
+    auto wrongSum = [](QByteArray sentence) {
+        sentence.replace(sentence.size() - 2, 2, sentence.endsWith("00") ? "11" : "00");
+        return sentence;
+    };
+    const QVector<int> outer{0, 2};
+    for (bool box : {false, true}) {
+        const char *where = box ? "box: " : "subtitles: ";
+        auto row = [&](const char *name) -> QTestData & {
+            return QTest::newRow(qPrintable(where + QString::fromLatin1(name)));
+        };
+        row("latitude 91.8") << box << middle("3112.0000,N", "9148.0000,N") << outer << 1 << false;
+        row("longitude 199") << box << middle("12124.0100,E", "19900.0000,E") << outer << 1
+                             << false;
+        row("185,199,998 km/h") << box << middle(",21.0,", ",99999999,") << outer << 1 << false;
+        row("speed -inf") << box << middle(",21.0,", ",-1e308,") << outer << 1 << false;
+        row("day 32") << box << middle(",070324,", ",320324,") << outer << 1 << false;
+        row("date 99/99/99") << box << middle(",070324,", ",999999,") << outer << 1 << false;
+        row("wrong checksum among right ones")
+            << box << QByteArrayList{rmcSentence(0), wrongSum(rmcSentence(1)), rmcSentence(2)}
+            << outer << 1 << false;
+        row("every checksum wrong")
+            << box
+            << QByteArrayList{wrongSum(rmcSentence(0)), wrongSum(rmcSentence(1)),
+                              wrongSum(rmcSentence(2))}
+            << QVector<int>{0, 1, 2} << 0 << true;
+        // Receivers write void sentences without a date before their first fix.
+        row("void fix without a date")
+            << box
+            << QByteArrayList{rmcSentence(0), withChecksum("$GPRMC,080001.000,V,,,,,,,,,,N"),
+                              rmcSentence(2)}
+            << QVector<int>{0, 1, 2} << 0 << false;
+    }
+}
+
+// Fixes no earth or calendar allows, and sentences with a wrong checksum, are skipped
+// and counted; a recording whose checksums are all wrong keeps them and says so.
+void tst_dashcamtrack::impossibleFixes()
+{
+    QFETCH(bool, inBox);
+    QFETCH(QByteArrayList, sentences);
+    QFETCH(QVector<int>, seconds);
+    QFETCH(int, skipped);
+    QFETCH(bool, keptBadChecksums);
+
+    const QString name =
+        QString::fromLatin1(QTest::currentDataTag())
+            .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));
+    QString path = dir + QLatin1Char('/') + name + QStringLiteral(".mp4");
+    if (inBox) {
+        QFile::remove(path);
+        QVERIFY(QFile::copy(plain, path));
+        GpsBoxSpec box;
+        box.blocks = QVector<QByteArray>(sentences.cbegin(), sentences.cend());
+        QVERIFY(addGpsBox(path, box));
+    } else {
+        RecordingSpec recipe = smallRecipe(3, 64, 48);
+        for (int i = 0; i < sentences.size(); ++i)
+            recipe.subtitles.append({double(i), i + 0.9, QString::fromLatin1(sentences[i])});
+        path = requireRecording(dir, name, recipe);
+    }
+
+    const Run r = run({"--verbose", path});
+    QCOMPARE(r.code, 0);
+    QVector<int> kept;
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    for (int i = 1; i < lines.size(); ++i)
+        kept << lines[i].split(',').value(6).toInt();
+    QCOMPARE(kept, seconds);
+    QVERIFY2(r.err.contains(QByteArray::number(skipped) + " records skipped"), r.err.constData());
+    QCOMPARE(r.err.contains("checksum is wrong"), keptBadChecksums);
 }
 
 QTEST_GUILESS_MAIN(tst_dashcamtrack)

@@ -1,5 +1,6 @@
 #include "gpsbox.h"
 #include "gpsextract.h"
+#include "sources/gpssources.h"
 #include "testhome.h"
 #include "testrecordings.h"
 

@@ -1,6 +1,6 @@
-#include "gpsblocks.h"
 #include "gpslayouts.h"
-#include "gpssource.h"
+#include "sources/gpsblocks.h"
+#include "sources/gpssources.h"
 #include "testhome.h"
 #include "testrecordings.h"
 
@@ -97,6 +97,10 @@ void tst_gpslayouts::layouts()
              qPrintable(QString::number(fix.longitude, 'f', 7)));
     QVERIFY2(qAbs(fix.speed - layout.speed) < 0.006,
              qPrintable(QString::number(fix.speed, 'f', 4)));
+    QCOMPARE(fix.hasGsensor, layout.hasGsensor);
+    const double g[3] = {fix.gsensorX, fix.gsensorY, fix.gsensorZ};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(qAbs(g[i] - layout.gsensor[i]) < 1e-6, qPrintable(QString::number(g[i], 'f', 7)));
     for (int i = 1; i < track.size(); ++i)
         QVERIFY(dateOf(track[i - 1]) < dateOf(track[i]));
 }
@@ -169,6 +173,10 @@ void tst_gpslayouts::badInput_data()
     r = {};
     r.blocks = {with(blockA, 0x4C, "00 00 00 00 00 00 00 00")};
     QTest::newRow("zero coordinates") << r << 0;
+
+    r = {};
+    r.blocks = {with(blockA, 0x54, "00 00 96 43")}; // 300 knots: 555.6 km/h
+    QTest::newRow("speed past 500 km/h") << r << 0;
 
     QByteArray garbage = blockA.left(12) + QByteArray(0x8000 - 12, '\0');
     for (int i = 12; i < garbage.size(); ++i)

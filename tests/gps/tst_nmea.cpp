@@ -12,6 +12,7 @@ struct Expected
     double latitude, longitude, speed;
     double gx, gy, gz;
     int day, month, year, hour, minute, second;
+    bool hasGsensor = false; // rows that leave it out have none
 };
 
 } // namespace
@@ -77,10 +78,15 @@ void tst_nmea::parse_data()
     sensor.gx = 0.12;
     sensor.gy = -0.5;
     sensor.gz = 1.25;
+    sensor.hasGsensor = true;
     QTest::newRow("gsensor on the next line")
         << QByteArray(kRmc).append("\r\n$GSENSOR,X,0.12,Y,-0.5,Z,1.25;") << sensor;
     QTest::newRow("gsensor with double-space separators")
         << QByteArray(kRmc).append("\r\n$GSENSOR  X  0.12  Y  -0.5  Z  1.25*") << sensor;
+    Expected resting = munich;
+    resting.hasGsensor = true;
+    QTest::newRow("gsensor of zeros is a reading")
+        << QByteArray(kRmc).append("\r\n$GSENSOR,X,0,Y,0,Z,0;") << resting;
     QTest::newRow("gsensor cut short is ignored")
         << QByteArray(kRmc).append("\r\n$GSENSOR,X,0.12,Y,-0.5,Z") << munich;
     QTest::newRow("gsensor tag is case-sensitive")
@@ -116,7 +122,8 @@ void tst_nmea::parse_data()
     QTest::newRow("fields that are not numbers count as zero")
         << QByteArray("$GPRMC,xx,A,yy,N,zz,E,ss,,dd,,,") << junk;
 
-    const Expected line{true, 48.1173, -11.516667, 41.5, 0.1, 0.2, 1.0, 23, 3, 94, 12, 35, 19};
+    const Expected line{true, 48.1173, -11.516667, 41.5, 0.1, 0.2, 1.0,
+                        23,   3,       94,         12,   35,  19,  true};
     QTest::newRow("fix line") << QByteArray(
                                      "A,230394,123519,4807.038,N,01131.000,W,41.5,0.1,0.2,1.0;")
                               << line;
@@ -143,6 +150,7 @@ void tst_nmea::parse()
     QCOMPARE(fix.gsensorX, e.gx);
     QCOMPARE(fix.gsensorY, e.gy);
     QCOMPARE(fix.gsensorZ, e.gz);
+    QCOMPARE(fix.hasGsensor, e.hasGsensor);
     QCOMPARE(fix.day, e.day);
     QCOMPARE(fix.month, e.month);
     QCOMPARE(fix.year, e.year);

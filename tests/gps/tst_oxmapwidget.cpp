@@ -1,6 +1,8 @@
 #include "oxmapwidget.h"
 #include "testhome.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QSignalSpy>
 #include <QWebEnginePage>
@@ -106,6 +108,35 @@ private slots:
         QCOMPARE(google->page()->requestedUrl(), QUrl::fromLocalFile(folder + "googleMap.html"));
         QVERIFY(google->isVisible());
         QCOMPARE(google->geometry(), QRect(0, 0, 640, 480));
+    }
+
+    // With the sandbox off (as here when run as root) the renderer is the program's own
+    // child: no zygote processes are kept for it.
+    void rendererStartedDirectly()
+    {
+        if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+            QSKIP("the sandbox is on: its renderers come from a zygote");
+        QStringList children;
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + pid + "/stat"), command("/proc/" + pid + "/cmdline");
+            // The parent's id follows the state, after the name in parentheses.
+            if (stat.open(QIODevice::ReadOnly) && command.open(QIODevice::ReadOnly) &&
+                stat.readAll().split(')').last().split(' ').value(2).toLongLong() ==
+                    QCoreApplication::applicationPid())
+                children.append(command.readAll().replace('\0', ' '));
+        }
+        QVERIFY2(children.filter("--type=renderer").size() == 1, qPrintable(children.join('\n')));
+        QVERIFY2(children.filter("--type=zygote").isEmpty(), qPrintable(children.join('\n')));
+    }
+
+    // The user's switches stay as given and win over the page's own; a sandboxed engine
+    // keeps its zygotes, without which it could start no renderer.
+    void webEngineFlags()
+    {
+        QCOMPARE(OxMapWidget::webEngineFlags("", false), QByteArray("--renderer-process-limit=1"));
+        QCOMPARE(
+            OxMapWidget::webEngineFlags(" --lang=de  --renderer-process-limit=3 --no-zygote", true),
+            QByteArray("--lang=de --renderer-process-limit=3 --no-zygote"));
     }
 
     void earlyTrackArrivesWithoutVoidFix()

@@ -1,4 +1,6 @@
+#include "damagedrecording.h"
 #include "ffmpeg_ptr.h"
+#include "fulldisk.h"
 #include "oxjpeg.h"
 #include "testhome.h"
 #include "testrecordings.h"
@@ -131,6 +133,13 @@ private slots:
                                   dir + "/zero.jpg") < 0);
         QVERIFY(!QFile::exists(dir + "/null.jpg"));
         QVERIFY(!QFile::exists(dir + "/zero.jpg"));
+        // A full disk leaves no empty or cut picture that would pass for a thumbnail.
+        const QString full = dir + QStringLiteral("/full.jpg");
+        {
+            const FullDisk disk;
+            QVERIFY(saveYUV420PAsJpeg(luma.data(), chroma.data(), chroma.data(), 16, 16, full) < 0);
+        }
+        QVERIFY(!QFile::exists(full));
     }
 
     void frameFormats_data()
@@ -223,6 +232,8 @@ private slots:
         ProbeResult result;
         result.thumb =
             dir + QStringLiteral("/thumb%1.jpg").arg(qHash(QByteArray(QTest::currentDataTag())));
+        // An empty file left there by a full disk is no thumbnail: it is written again.
+        QVERIFY(QFile(result.thumb).open(QIODevice::WriteOnly));
         QVERIFY(probeVideo(path.toUtf8().constData(), result, nullptr) >= 0);
         QVERIFY2(qAbs(result.duration - duration) < 0.03,
                  qPrintable(QString::number(result.duration)));
@@ -268,15 +279,13 @@ private slots:
     void probeStopsAndFails()
     {
         const QString path = requireRecording(dir, "stopped", RecordingSpec());
+        // A thread asked to stop opens nothing: the stop ends the open as it ends a read.
         ProbeResult result;
         result.thumb = dir + "/stopped.jpg";
         const std::atomic<bool> stop{true};
-        QVERIFY(probeVideo(path.toUtf8().constData(), result, &stop) >= 0);
-        QCOMPARE(result.width, 320);
-        QVERIFY(qAbs(result.duration - 2.0) < 0.03);
-        QVERIFY(!QFile::exists(result.thumb));
-        std::atomic<bool> atomicStop{true};
-        QVERIFY(probeVideo(path.toUtf8().constData(), result, &atomicStop) >= 0);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^avformat_open_input"));
+        QCOMPARE(probeVideo(path.toUtf8().constData(), result, &stop), AVERROR_EXIT);
+        QCOMPARE(result.width, 0);
         QVERIFY(!QFile::exists(result.thumb));
 
         ProbeResult untouched;
@@ -312,6 +321,16 @@ private slots:
         QCOMPARE(process.exitCode(), 2);
         QVERIFY(process.readAllStandardOutput().isEmpty());
         QVERIFY(!process.readAllStandardError().trimmed().isEmpty());
+
+        // A recording that opens but has no picture to decode: the picture asked for is
+        // not written, and that is a failure.
+        const QString blank = makeUndecodableRecording(dir, "blank", 2);
+        process.start(tool, {blank, dir + "/blank.jpg"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 3);
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        QVERIFY(!process.readAllStandardError().trimmed().isEmpty());
+        QVERIFY(!QFile::exists(dir + "/blank.jpg"));
     }
 };
 

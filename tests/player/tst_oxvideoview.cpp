@@ -11,6 +11,7 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -107,6 +108,8 @@ private slots:
     void frameFromAnotherThread();
     void screenshot();
     void concurrentFramesAndPaints();
+    void drawsOnScreen();
+    void releasesGlObjects_data();
     void releasesGlObjects();
 
 private:
@@ -271,7 +274,7 @@ void tst_oxvideoview::noPicture()
     view->setFrame(flatPicture(32, 24, 200, 128, 128));
     QVERIFY(!allBlack(view->grabFramebuffer()));
 
-    QSignalSpy swapped(view.get(), &QOpenGLWidget::frameSwapped);
+    QSignalSpy swapped(view.get(), &OxVideoView::frameSwapped);
     view->clearFrame();
     view->clearFrame(); // harmless
     QVERIFY(allBlack(view->grabFramebuffer()));
@@ -286,7 +289,7 @@ void tst_oxvideoview::frameFromAnotherThread()
     QVERIFY(view);
     QTRY_VERIFY(view->isValid());
     QSignalSpy asked(view.get(), &OxVideoView::updateAsyncSignal);
-    QSignalSpy swapped(view.get(), &QOpenGLWidget::frameSwapped);
+    QSignalSpy swapped(view.get(), &OxVideoView::frameSwapped);
     OxVideoView *raw = view.get();
     std::thread worker([raw] { raw->setFrame(flatPicture(32, 24, 81, 90, 240)); });
     worker.join();
@@ -345,8 +348,46 @@ void tst_oxvideoview::concurrentFramesAndPaints()
                  qRound((16 + 299 % 200) * 1.164), qRound((16 + 299 % 200) * 1.164), 4));
 }
 
+// What the view's window shows on the screen, not a drawing made for a grab: pictures
+// handed over from another thread, a resize of the view, a picture of another size.
+void tst_oxvideoview::drawsOnScreen()
+{
+    auto view = shownView(320, 160);
+    QVERIFY(view);
+    OxVideoView *raw = view.get();
+    auto onScreen = [raw](int x, int y) {
+        const QPoint at = raw->mapToGlobal(QPoint(x, y));
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(0, at.x(), at.y(), 1, 1)
+            .toImage()
+            .pixel(0, 0);
+    };
+    std::thread([raw] { raw->setFrame(flatPicture(64, 48, 81, 90, 240)); }).join();
+    // 4:3 in 2:1, bars left and right.
+    QTRY_VERIFY(near(onScreen(160, 80), 255, 18, 19));
+    QVERIFY(isBlack(onScreen(10, 80)));
+
+    // Square: bars above and below.
+    raw->resize(320, 320);
+    QTRY_VERIFY(near(onScreen(10, 80), 255, 18, 19));
+    QVERIFY(isBlack(onScreen(160, 20)));
+
+    // 1:2, in blue.
+    std::thread([raw] { raw->setFrame(flatPicture(32, 64, 41, 240, 110)); }).join();
+    QTRY_VERIFY(near(onScreen(160, 300), 20, 18, 255));
+    QVERIFY(isBlack(onScreen(60, 160)));
+}
+
+void tst_oxvideoview::releasesGlObjects_data()
+{
+    QTest::addColumn<bool>("windowGoneFirst");
+    QTest::newRow("destroyed on screen") << false;
+    QTest::newRow("after its window was destroyed") << true;
+}
+
 void tst_oxvideoview::releasesGlObjects()
 {
+    QFETCH(bool, windowGoneFirst);
     QOpenGLContext *shared = QOpenGLContext::globalShareContext();
     QVERIFY(shared);
 
@@ -395,6 +436,8 @@ void tst_oxvideoview::releasesGlObjects()
         return ok;
     };
     QVERIFY(alive(true)); // the probe sees the view's objects
+    if (windowGoneFirst)
+        view->windowHandle()->destroy();
     view.reset();
     QVERIFY(alive(false));
 }

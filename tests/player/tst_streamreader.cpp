@@ -4,9 +4,11 @@
 #include "testrecordings.h"
 
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,6 +39,7 @@ private slots:
     {
         home = std::make_unique<TestHome>();
         dir = home->path() + QStringLiteral("/clips");
+        QDir().mkpath(dir);
         av_log_set_level(AV_LOG_ERROR);
     }
 
@@ -303,6 +306,11 @@ private slots:
         QTest::newRow("empty") << "empty";
         QTest::newRow("garbage") << "garbage";
         QTest::newRow("truncated") << "truncated";
+        // Not a local regular file: refused before FFmpeg sees it, so nothing blocks (a
+        // FIFO without a writer) and nothing reaches the network.
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("http url") << "http";
+        QTest::newRow("tcp url") << "tcp";
     }
 
     void badInput()
@@ -316,6 +324,12 @@ private slots:
         else if (kind == "truncated")
             QVERIFY(
                 !makeTruncated(requireRecording(dir, "whole", RecordingSpec()), path).isEmpty());
+        else if (kind == "fifo")
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QTcpServer server; // must never see a connection
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        if (kind == "http" || kind == "tcp")
+            path = QStringLiteral("%1://127.0.0.1:%2/x.mp4").arg(kind).arg(server.serverPort());
 
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^avformat_open_input\\(" +
                                                             QRegularExpression::escape(path) +
@@ -332,6 +346,7 @@ private slots:
         QCOMPARE(reader.seek(0, 0), -1);
         QCOMPARE(reader.close(), 0);
         QCOMPARE(reader.close(), 0);
+        QVERIFY(!server.waitForNewConnection(100));
     }
 
     void reopenAndDestroyOpen()

@@ -1,3 +1,4 @@
+#include "fulldisk.h"
 #include "oxfileutils.h"
 #include "oxvideoinfo.h"
 #include "testhome.h"
@@ -7,9 +8,7 @@
 #include <QFile>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 namespace {
 
@@ -259,17 +258,12 @@ private slots:
 
         OxVideoInfo longer = exampleEntry();
         longer.name = QString(2000, QLatin1Char('n'));
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 300;
-        setrlimit(RLIMIT_FSIZE, &small);
-        const bool saved1 = longer.save(path);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-
-        QVERIFY(!saved1);
+        bool saved = true;
+        {
+            const FullDisk full(300);
+            saved = longer.save(path);
+        }
+        QVERIFY(!saved);
         QCOMPARE(readAll(path), before);
         QVERIFY(!exampleEntry().save(dir + QStringLiteral("/no/such/folder/x.xml")));
     }

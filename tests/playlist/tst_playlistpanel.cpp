@@ -1,6 +1,7 @@
 #include "damagedrecording.h"
 #include "ffmpeg_ptr.h"
 #include "language.h"
+#include "localfiles.h"
 #include "oxfileutils.h"
 #include "oxjpeg.h"
 #include "oxlistwidget.h"
@@ -45,6 +46,14 @@ QStringList rowNames(OxVideoListWidget &panel)
     return names;
 }
 
+QStringList rowPaths(OxVideoListWidget &panel)
+{
+    QStringList paths;
+    for (int i = 0; i < panel.list()->count(); ++i)
+        paths << panel.list()->rowWidget(i)->videoInfo().videos.value(0).path;
+    return paths;
+}
+
 bool allProbed(OxVideoListWidget &panel)
 {
     for (int i = 0; i < panel.list()->count(); ++i) {
@@ -54,9 +63,16 @@ bool allProbed(OxVideoListWidget &panel)
     return true;
 }
 
+// The playlist files (the order file beside them is not one).
 QStringList playlistFiles()
 {
-    return QDir(OxFileUtils().playlistDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    QStringList names;
+    for (const QString &name :
+         QDir(OxFileUtils().playlistDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+        if (name.endsWith(QLatin1String(".xml")))
+            names << name;
+    }
+    return names;
 }
 
 bool writeAll(const QString &path, const QByteArray &data)
@@ -70,6 +86,9 @@ QByteArray readAll(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// Starts like a JPEG: a thumbnail the probe keeps rather than decodes again.
+const QByteArray kKeptJpeg("\xFF\xD8\xFF kept", 8);
 
 // Set by the hand-over test: the worker's "ended" line then signals and waits.
 std::atomic<bool> holdWorkerEnd{false};
@@ -146,6 +165,7 @@ private slots:
         front = front.chopped(4) + QStringLiteral(".MP4");
         rear = rear.chopped(4) + QStringLiteral(".MP4");
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openedUrl");
+        installFileNameCodec(); // as the program does
         av_log_set_level(AV_LOG_QUIET);
         // The worker's debug lines (one per queued row) stay out of the test log; the
         // line it writes when it ends can hold it there, widening the hand-over window.
@@ -268,14 +288,13 @@ private slots:
             QCOMPARE(QFileInfo(a->videoInfo().videos[0].thumb).path(), thumbs);
             QCOMPARE(QFile::permissions(thumbs) & 0x0077, QFile::Permissions());
             for (OxVideoItemWidget *row : {a, b})
-                QVERIFY(writeAll(row->videoInfo().videos[0].thumb, "kept"));
+                QVERIFY(writeAll(row->videoInfo().videos[0].thumb, kKeptJpeg));
         }
         auto panel = makePanel();
         QCOMPARE(rowNames(*panel), (QStringList{"a", "b"}));
         QTRY_VERIFY_WITH_TIMEOUT(allProbed(*panel), 20000);
         for (int i = 0; i < 2; ++i)
-            QCOMPARE(readAll(panel->list()->rowWidget(i)->videoInfo().videos[0].thumb),
-                     QByteArray("kept"));
+            QCOMPARE(readAll(panel->list()->rowWidget(i)->videoInfo().videos[0].thumb), kKeptJpeg);
     }
 
     // FILE0001.MP4 of the front and of the rear camera: two rows, two playlist files,
@@ -316,17 +335,99 @@ private slots:
         QVERIFY(OxVideoInfoLoadThread::thumbnailPath("/t", before) != oldThumb);
     }
 
-    // A playlist file that cannot be read becomes an empty row; removing it deletes it.
-    void unreadableFileIsRemovedWithItsRow()
+    // What cannot be read as an entry shows no row (a blank one would be of no use), and
+    // a file nested deep enough to overflow a recursive parser is read without harm.
+    void unreadableFilesShowNothing_data()
     {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("not XML") << QByteArray("\x01not xml");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("neither name nor recording")
+            << QByteArray("<OxVideoInfo><Videos/></OxVideoInfo>");
+        QTest::newRow("nested 149000 deep") << QByteArray("<a>").repeated(149000);
+        QTest::newRow("over the size cap")
+            << QByteArray("<r><Name>big</Name></r>") + QByteArray(2 << 20, ' ');
+    }
+    void unreadableFilesShowNothing()
+    {
+        QFETCH(QByteArray, content);
         const QString dir = OxFileUtils().playlistDir();
-        QVERIFY(writeAll(dir + QStringLiteral("/broken.xml"), "\x01not xml"));
-        QVERIFY(OxVideoInfo().save(dir + QStringLiteral("/zz.xml")) || true);
+        QVERIFY(writeAll(dir + QStringLiteral("/bad.xml"), content));
+        OxVideoInfo good;
+        good.setVideoFile(clips + QStringLiteral("/a.mp4"));
+        QVERIFY(good.save(dir + QStringLiteral("/good.xml")));
         auto panel = makePanel();
-        QCOMPARE(panel->list()->count(), 1); // equal empty entries make one row
-        panel->removeVideoInfo(OxVideoInfo());
-        QCOMPARE(panel->list()->count(), 0);
-        QCOMPARE(playlistFiles(), QStringList{"zz.xml"});
+        QCOMPARE(rowNames(*panel), QStringList{"a"});
+    }
+
+    // File names are bytes: control characters, bytes that are not UTF-8 and names near
+    // the 255-byte limit are listed, opened, given a thumbnail, and come back exactly
+    // after a restart, still present for remove-missing.
+    void namesSurviveARestart_data()
+    {
+        QTest::addColumn<QByteArray>("name"); // without the extension
+        QTest::newRow("control character") << QByteArray("a\x01b");
+        QTest::newRow("carriage return") << QByteArray("a\rb");
+        QTest::newRow("not UTF-8") << QByteArray("caf\xe9");
+        QTest::newRow("250 bytes") << QByteArray(246, 'n');
+    }
+    void namesSurviveARestart()
+    {
+        QFETCH(QByteArray, name);
+        const QString dir = home->path() + QStringLiteral("/names/") + QTest::currentDataTag();
+        const QByteArray path = QFile::encodeName(dir) + '/' + name + ".mp4";
+        QCOMPARE(std::rename(QFile::encodeName(clip(dir, "made", 64, 48, 25, 1)).constData(),
+                             path.constData()),
+                 0);
+        {
+            auto panel = makePanel();
+            panel->addVideoDir(dir, true);
+            QCOMPARE(panel->list()->count(), 1);
+        }
+        auto panel = makePanel();
+        QCOMPARE(panel->list()->count(), 1);
+        QCOMPARE(QFile::encodeName(rowPaths(*panel).first()), path);
+        QTRY_VERIFY_WITH_TIMEOUT(allProbed(*panel), 20000);
+        QVERIFY(hasThumbnail(panel->list()->rowWidget(0)));
+        panel->onPopMenuTriggered(panel->removeMissingAction());
+        QCOMPARE(panel->list()->count(), 1);
+        QCOMPARE(playlistFiles().size(), 1);
+    }
+
+    // Rows come back in the order they were added, not in the order of their names.
+    void orderSurvivesARestart_data()
+    {
+        QTest::addColumn<QStringList>("added"); // folder/name, in the order added
+        QTest::newRow("the second folder's names sort first")
+            << QStringList{"x/b1", "x/b2", "y/a1"};
+        QTest::newRow("equal names, \"NAME (2).xml\" sorts first")
+            << QStringList{"front/FILE0001", "rear/FILE0001"};
+    }
+    void orderSurvivesARestart()
+    {
+        QFETCH(QStringList, added);
+        QStringList paths;
+        {
+            auto panel = makePanel();
+            for (const QString &name : added) {
+                const QString path =
+                    home->path() +
+                    QStringLiteral("/added/%1/%2.mp4").arg(QTest::currentDataTag(), name);
+                QDir().mkpath(QFileInfo(path).path());
+                paths << makeGarbage(path, 10);
+                panel->addVideoFile(path, true);
+            }
+        }
+        // One modification time for all, as a copy of the folder or a coarse clock leaves
+        // them: the files' times tell nothing.
+        const QDateTime copied = QDateTime::currentDateTime().addDays(-1);
+        for (const QString &name : playlistFiles()) {
+            QFile file(OxFileUtils().playlistDir() + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(copied, QFileDevice::FileModificationTime));
+        }
+        auto panel = makePanel();
+        QCOMPARE(rowPaths(*panel), paths);
     }
 
     void naturalOrder_data()

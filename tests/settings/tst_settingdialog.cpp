@@ -1,4 +1,5 @@
 #include "configkeys.h"
+#include "fulldisk.h"
 #include "language.h"
 #include "oxconfigure.h"
 #include "oxfileutils.h"
@@ -34,6 +35,7 @@ public:
     }
     void onSpeedUnitChanged(int unit) override { record(QStringLiteral("speed %1").arg(unit)); }
     void onGPSCorrectionChanged(int value) override { record(QStringLiteral("gps %1").arg(value)); }
+    void onSettingsNotSaved(const QString &file) override { calls << "not saved in " + file; }
 
 private:
     void record(const QString &call)
@@ -229,6 +231,25 @@ private slots:
             QCOMPARE(after.value(key), languageText(key)); // the new file's text
         QVERIFY(after.value("maps") != before.value("maps"));
         QCOMPARE(dialog->titleLabel()->text(), QString(kVersionText));
+        // Every text fits its control, and every control the dialog.
+        for (QWidget *control : dialog->findChildren<QWidget *>()) {
+            if (qobject_cast<QLabel *>(control) || qobject_cast<QAbstractButton *>(control))
+                QVERIFY2(control->sizeHint().width() <= control->width() &&
+                             control->geometry().right() < dialog->width(),
+                         qPrintable(control->property("text").toString()));
+        }
+    }
+
+    // A change that cannot be written (a full disk) is reported before the change itself.
+    void fullDiskIsReported()
+    {
+        open("Speed=0\n");
+        {
+            const FullDisk disk;
+            click(option("mph"));
+        }
+        QCOMPARE(delegate.calls.size(), 2);
+        QCOMPARE(delegate.calls.first(), "not saved in " + OxConfigure().fileName());
     }
 
     void escape_data()

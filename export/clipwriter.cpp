@@ -1,0 +1,706 @@
+#include "clipwriter.h"
+
+#include "exportband.h"
+#include "ffmpeg_ptr.h"
+#include "streamreader.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Timestamps this close are the same moment.
+constexpr double kSameMoment = 1e-3;
+// Sound later than this behind its place on the timeline is preceded by silence.
+constexpr double kSoundSlack = 0.002;
+
+bool isRegularFile(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A FIFO or a device would block the demuxer, so only regular files are opened.
+QString openSource(StreamReader &reader, const QString &path)
+{
+    if (!isRegularFile(path))
+        return QStringLiteral("%1 is not a readable file").arg(path);
+    const int r = reader.open(QFile::encodeName(path).constData());
+    if (r < 0)
+        return QStringLiteral("cannot read %1: %2").arg(path, avErrorText(r));
+    if (!reader.videoStream() || !reader.videoContext())
+        return QStringLiteral("%1 holds no pictures").arg(path);
+    return QString();
+}
+
+double frameSeconds(const AVFrame *frame, AVRational timeBase)
+{
+    int64_t ts = frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE)
+        ts = frame->pts;
+    return ts == AV_NOPTS_VALUE ? std::nan("") : double(ts) * av_q2d(timeBase);
+}
+
+AVRational frameRateOf(const AVStream *stream)
+{
+    for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
+        if (rate.num > 0 && rate.den > 0 && av_q2d(rate) >= 1 && av_q2d(rate) <= 240)
+            return rate;
+    }
+    return AVRational{30, 1};
+}
+
+class SpanEncoder
+{
+public:
+    SpanEncoder(const ExportRequest &request, const std::atomic<bool> *stop,
+                const std::function<void(double)> &progress)
+        : request(request), stop(stop), progress(progress)
+    {
+    }
+    ~SpanEncoder()
+    {
+        if (closing.joinable())
+            closing.join();
+        av_channel_layout_uninit(&resamplerLayout);
+    }
+    SpanEncoder(const SpanEncoder &) = delete;
+    SpanEncoder &operator=(const SpanEncoder &) = delete;
+
+    ClipOutcome run(const QString &path);
+
+private:
+    bool stopped() const { return stop && stop->load(); }
+    QString probe(const QVector<SpanPart> &parts);
+    QString openOutput(const QString &path);
+    QString readPart(const SpanPart &part);
+    QString decode(AVCodecContext *decoder, const AVPacket *packet, bool video,
+                   const SpanPart &part, bool *done);
+    QString takePicture(AVFrame *frame, const SpanPart &part, bool *done);
+    AVFrame *writablePicture();
+    AVFrame *compose(const AVFrame *frame, double timelineSeconds, QString *error);
+    void paintBand(AVFrame *picture, double timelineSeconds);
+    QString takeSound(const AVFrame *frame, const SpanPart &part, bool *done);
+    QString resample(const uint8_t **data, int count);
+    QString padSilence(int64_t samples);
+    QString encodeSound(bool final);
+    QString encode(AVCodecContext *encoder, AVStream *stream, const AVFrame *frame);
+    QString finish();
+    QString writeError(int code) const
+    {
+        return QStringLiteral("writing the clip failed: %1").arg(avErrorText(code));
+    }
+
+    const ExportRequest &request;
+    const std::atomic<bool> *stop;
+    std::function<void(double)> progress;
+    bool cancelled = false;
+
+    // The output's format, taken from the first source (pictures) and the first source
+    // with sound.
+    int width = 0;
+    int height = 0;
+    AVRational aspect{0, 1};
+    AVRational frameRate{30, 1};
+    AVColorSpace colorSpace = AVCOL_SPC_UNSPECIFIED;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    int sampleRate = 0; // 0: no sound in the output
+    int channels = 0;
+
+    AVOutputFormatContextPtr out;
+    AVCodecContextPtr videoEncoder;
+    AVCodecContextPtr soundEncoder;
+    AVStream *videoStream = nullptr;
+    AVStream *soundStream = nullptr;
+    AVPacketPtr packet = makePacket();
+    AVPacketPtr encoded = makePacket();
+    AVFramePtr decoded = makeFrame();
+
+    std::vector<AVFramePtr> pictures; // composed pictures, reused once the encoder let go
+    SwsContextPtr scaler;             // for pictures of another size or format
+    std::unique_ptr<ExportBand> band;
+    AVFramePtr bandPicture; // the band as YUV, converted when its look changes
+    SwsContextPtr bandScaler;
+
+    SwrContextPtr resampler; // per source, made at its first sound
+    int resamplerRate = 0;
+    int resamplerFormat = -1;
+    AVChannelLayout resamplerLayout{};
+    AVAudioFifoPtr soundQueue;
+    int64_t queuedSamples = 0; // output samples put into soundQueue, silence included
+    int64_t soundPts = 0;      // samples handed to the encoder
+
+    AVRational pictureTimeBase{1, 1}; // of the part's streams
+    AVRational soundTimeBase{1, 1};
+    double lastPictureTime = 0; // in the file, for pictures without a timestamp
+    double nextSoundTime = 0;
+    int64_t lastPts = -1;
+    int pictureCount = 0;
+    // Closes the encoders after a cancel; joined by the destructor. From its start on,
+    // only it touches the encoders.
+    std::thread closing;
+};
+
+ClipOutcome SpanEncoder::run(const QString &path)
+{
+    ClipOutcome outcome;
+    const QVector<SpanPart> parts = spanParts(request);
+    QString error =
+        parts.isEmpty() ? QStringLiteral("the span lies outside the recordings") : probe(parts);
+    if (error.isEmpty())
+        error = openOutput(path);
+    for (int i = 0; error.isEmpty() && !cancelled && i < parts.size(); ++i)
+        error = readPart(parts[i]);
+    if (error.isEmpty() && !cancelled && pictureCount == 0)
+        error = QStringLiteral("no picture of the recordings lies in the span");
+    if (error.isEmpty() && !cancelled)
+        error = finish();
+    outcome.cancelled = cancelled;
+    outcome.error = error;
+    outcome.ok = error.isEmpty() && !cancelled;
+    outcome.pictures = pictureCount;
+    return outcome;
+}
+
+QString SpanEncoder::probe(const QVector<SpanPart> &parts)
+{
+    // Every source is opened once before anything is encoded, so a missing or damaged one
+    // ends the export at once.
+    bool first = true;
+    for (const SpanPart &part : parts) {
+        StreamReader reader;
+        const QString error = openSource(reader, request.sources[part.source].path);
+        if (!error.isEmpty())
+            return error;
+        if (first) {
+            const AVStream *video = reader.videoStream();
+            width = video->codecpar->width & ~1; // 4:2:0 needs even sizes
+            height = video->codecpar->height & ~1;
+            if (width <= 0 || height <= 0)
+                return QStringLiteral("%1 holds no pictures")
+                    .arg(request.sources[part.source].path);
+            aspect = video->codecpar->sample_aspect_ratio;
+            frameRate = frameRateOf(video);
+            colorSpace = video->codecpar->color_space;
+            primaries = video->codecpar->color_primaries;
+            transfer = video->codecpar->color_trc;
+            first = false;
+        }
+        if (sampleRate == 0 && reader.audioStream()) {
+            sampleRate = reader.audioStream()->codecpar->sample_rate;
+            channels = reader.audioStream()->codecpar->ch_layout.nb_channels;
+            if (sampleRate <= 0 || channels <= 0)
+                sampleRate = channels = 0;
+        }
+    }
+    return QString();
+}
+
+QString SpanEncoder::openOutput(const QString &path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    AVFormatContext *context = nullptr;
+    if (avformat_alloc_output_context2(&context, nullptr, "mp4", file.constData()) < 0)
+        return QStringLiteral("this FFmpeg cannot write MP4 files");
+    out.reset(context);
+    const bool globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
+
+    const AVCodec *h264 = avcodec_find_encoder_by_name("libx264");
+    if (!h264)
+        return QStringLiteral("this FFmpeg has no H.264 encoder (libx264)");
+    videoEncoder.reset(avcodec_alloc_context3(h264));
+    if (!videoEncoder)
+        return QStringLiteral("out of memory");
+    videoEncoder->width = width;
+    videoEncoder->height = height;
+    videoEncoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    videoEncoder->time_base = av_inv_q(frameRate);
+    videoEncoder->framerate = frameRate;
+    videoEncoder->sample_aspect_ratio = aspect;
+    videoEncoder->color_range = AVCOL_RANGE_MPEG;
+    videoEncoder->colorspace = colorSpace;
+    videoEncoder->color_primaries = primaries;
+    videoEncoder->color_trc = transfer;
+    videoEncoder->thread_count = 0; // as many as the machine has
+    if (globalHeader)
+        videoEncoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(videoEncoder->priv_data, "preset", "veryfast", 0);
+    av_opt_set(videoEncoder->priv_data, "crf", "20", 0);
+    int r = avcodec_open2(videoEncoder.get(), h264, nullptr);
+    if (r < 0)
+        return QStringLiteral("cannot start the H.264 encoder: %1").arg(avErrorText(r));
+    videoStream = avformat_new_stream(out.get(), nullptr);
+    if (!videoStream ||
+        avcodec_parameters_from_context(videoStream->codecpar, videoEncoder.get()) < 0)
+        return QStringLiteral("out of memory");
+    videoStream->time_base = videoEncoder->time_base;
+    videoStream->avg_frame_rate = frameRate;
+
+    if (sampleRate > 0) {
+        const AVCodec *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!aac)
+            return QStringLiteral("this FFmpeg has no AAC encoder");
+        soundEncoder.reset(avcodec_alloc_context3(aac));
+        if (!soundEncoder)
+            return QStringLiteral("out of memory");
+        soundEncoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        soundEncoder->sample_rate = sampleRate;
+        av_channel_layout_default(&soundEncoder->ch_layout, channels);
+        soundEncoder->bit_rate = 64000 * qMin(channels, 2);
+        soundEncoder->time_base = AVRational{1, sampleRate};
+        if (globalHeader)
+            soundEncoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        r = avcodec_open2(soundEncoder.get(), aac, nullptr);
+        if (r < 0)
+            return QStringLiteral("cannot start the AAC encoder: %1").arg(avErrorText(r));
+        soundStream = avformat_new_stream(out.get(), nullptr);
+        if (!soundStream ||
+            avcodec_parameters_from_context(soundStream->codecpar, soundEncoder.get()) < 0)
+            return QStringLiteral("out of memory");
+        soundStream->time_base = soundEncoder->time_base;
+        soundQueue.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, 8192));
+        if (!soundQueue)
+            return QStringLiteral("out of memory");
+    }
+
+    if (request.band) {
+        band = std::make_unique<ExportBand>(QSize(width, height), request.speedUnit, request.route,
+                                            request.routeMap);
+        bandPicture = makeFrame();
+        bandPicture->format = AV_PIX_FMT_YUV420P;
+        bandPicture->width = width;
+        bandPicture->height = band->height();
+        if (av_frame_get_buffer(bandPicture.get(), 0) < 0)
+            return QStringLiteral("out of memory");
+    }
+
+    // moov first, so that the clip plays while it downloads from a portal.
+    av_opt_set(out->priv_data, "movflags", "+faststart", 0);
+    r = avio_open(&out->pb, file.constData(), AVIO_FLAG_WRITE);
+    if (r < 0)
+        return QStringLiteral("cannot write %1: %2").arg(path, avErrorText(r));
+    r = avformat_write_header(out.get(), nullptr);
+    return r < 0 ? writeError(r) : QString();
+}
+
+QString SpanEncoder::readPart(const SpanPart &part)
+{
+    StreamReader reader;
+    QString error = openSource(reader, request.sources[part.source].path);
+    if (!error.isEmpty())
+        return error;
+    AVStream *video = reader.videoStream();
+    AVCodecContext *videoDecoder = reader.videoContext();
+    AVCodecContext *soundDecoder = soundEncoder ? reader.audioContext() : nullptr;
+    if (part.fileFrom > kSameMoment) {
+        const int64_t start = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
+        const int64_t target = start + av_rescale_q(llround(part.fileFrom * AV_TIME_BASE),
+                                                    AV_TIME_BASE_Q, video->time_base);
+        // To the key picture before the span; the pictures up to it are decoded and
+        // dropped. A failed seek reads from the start, which is slower but as right.
+        if (av_seek_frame(reader.formatContext(), video->index, target, AVSEEK_FLAG_BACKWARD) >=
+            0) {
+            avcodec_flush_buffers(videoDecoder);
+            if (soundDecoder)
+                avcodec_flush_buffers(soundDecoder);
+        }
+    }
+
+    pictureTimeBase = video->time_base;
+    if (soundDecoder)
+        soundTimeBase = reader.audioStream()->time_base;
+    lastPictureTime = part.fileFrom;
+    nextSoundTime = part.fileFrom;
+    bool videoDone = false;
+    bool soundDone = !soundDecoder;
+    while (!videoDone || !soundDone) {
+        if (stopped()) {
+            // The encoders finish the pictures their threads hold while the decoders
+            // finish theirs: a cancel waits for the longer of the two, not for both.
+            cancelled = true;
+            closing = std::thread([this] {
+                videoEncoder.reset();
+                soundEncoder.reset();
+            });
+            return QString();
+        }
+        // An error before the end of the file is taken as its end: the readable part of a
+        // damaged recording is exported.
+        if (reader.readFrame(packet.get()) < 0)
+            break;
+        if (!videoDone && reader.isVideoPacket(packet.get()))
+            error = decode(videoDecoder, packet.get(), true, part, &videoDone);
+        else if (!soundDone && reader.isAudioPacket(packet.get()))
+            error = decode(soundDecoder, packet.get(), false, part, &soundDone);
+        av_packet_unref(packet.get());
+        if (!error.isEmpty())
+            return error;
+    }
+    if (!videoDone)
+        error = decode(videoDecoder, nullptr, true, part, &videoDone);
+    if (error.isEmpty() && !soundDone)
+        error = decode(soundDecoder, nullptr, false, part, &soundDone);
+    if (error.isEmpty() && resampler)
+        error = resample(nullptr, 0); // what the resampler still holds
+    resampler.reset();
+    return error;
+}
+
+QString SpanEncoder::decode(AVCodecContext *decoder, const AVPacket *packet, bool video,
+                            const SpanPart &part, bool *done)
+{
+    // A damaged packet is dropped, like the player drops it.
+    if (avcodec_send_packet(decoder, packet) < 0 && packet)
+        return QString();
+    while (!*done && avcodec_receive_frame(decoder, decoded.get()) >= 0) {
+        const QString error =
+            video ? takePicture(decoded.get(), part, done) : takeSound(decoded.get(), part, done);
+        av_frame_unref(decoded.get());
+        if (!error.isEmpty())
+            return error;
+        if (stopped())
+            break;
+    }
+    return QString();
+}
+
+QString SpanEncoder::takePicture(AVFrame *frame, const SpanPart &part, bool *done)
+{
+    double t = frameSeconds(frame, pictureTimeBase);
+    if (std::isnan(t))
+        t = lastPictureTime + 1 / av_q2d(frameRate);
+    lastPictureTime = t;
+    if (t >= part.fileTo - kSameMoment) {
+        *done = true; // pictures leave the decoder in time order
+        return QString();
+    }
+    if (t < part.fileFrom - kSameMoment)
+        return QString();
+
+    const double outSeconds = part.timelineFrom - request.from + (t - part.fileFrom);
+    int64_t pts = llround(outSeconds / av_q2d(videoEncoder->time_base));
+    pts = qMax(pts, lastPts + 1);
+    QString error;
+    AVFrame *picture = compose(frame, part.timelineFrom + (t - part.fileFrom), &error);
+    if (!picture)
+        return error;
+    picture->pts = pts;
+    // The source's picture types would force the encoder's.
+    picture->pict_type = AV_PICTURE_TYPE_NONE;
+    lastPts = pts;
+    ++pictureCount;
+    if (progress)
+        progress(qBound(
+            0.0, (pts + 1) * av_q2d(videoEncoder->time_base) / (request.to - request.from), 1.0));
+    return encode(videoEncoder.get(), videoStream, picture);
+}
+
+AVFrame *SpanEncoder::writablePicture()
+{
+    // The encoder lets go of a picture once it has copied it in, so a few are enough;
+    // fresh ones for every picture would cost the kernel a page clearing each time.
+    for (const AVFramePtr &picture : pictures) {
+        if (av_frame_is_writable(picture.get()))
+            return picture.get();
+    }
+    AVFramePtr picture = makeFrame();
+    picture->format = AV_PIX_FMT_YUV420P;
+    picture->width = width;
+    picture->height = height;
+    if (!picture || av_frame_get_buffer(picture.get(), 0) < 0)
+        return nullptr;
+    pictures.push_back(std::move(picture));
+    return pictures.back().get();
+}
+
+AVFrame *SpanEncoder::compose(const AVFrame *frame, double timelineSeconds, QString *error)
+{
+    AVFrame *picture = writablePicture();
+    if (!picture) {
+        *error = QStringLiteral("out of memory");
+        return nullptr;
+    }
+    const bool fullRange =
+        frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P;
+    if (frame->format != AV_PIX_FMT_YUV420P || fullRange || frame->width != width ||
+        frame->height != height) {
+        scaler.reset(sws_getCachedContext(
+            scaler.release(), frame->width, frame->height, AVPixelFormat(frame->format), width,
+            height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!scaler) {
+            *error = QStringLiteral("cannot convert the pictures of %1x%2")
+                         .arg(frame->width)
+                         .arg(frame->height);
+            return nullptr;
+        }
+        if (fullRange) {
+            int *inverse = nullptr, *table = nullptr;
+            int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+            sws_getColorspaceDetails(scaler.get(), &inverse, &srcRange, &table, &dstRange,
+                                     &brightness, &contrast, &saturation);
+            sws_setColorspaceDetails(scaler.get(), inverse, 1, table, 0, brightness, contrast,
+                                     saturation);
+        }
+        sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, picture->data,
+                  picture->linesize);
+    } else {
+        // Decoded pictures are the decoder's references: the band goes onto a copy.
+        av_frame_copy(picture, frame);
+    }
+    picture->sample_aspect_ratio = frame->sample_aspect_ratio;
+    // A paired camera as picture in picture would be drawn here, under the band.
+    if (band)
+        paintBand(picture, timelineSeconds);
+    return picture;
+}
+
+void SpanEncoder::paintBand(AVFrame *picture, double timelineSeconds)
+{
+    const BandSample sample = request.bandAt ? request.bandAt(timelineSeconds) : BandSample();
+    if (band->update(sample)) {
+        // Converted only when its look changes: about once a second.
+        const QImage &image = band->picture();
+        bandScaler.reset(sws_getCachedContext(
+            bandScaler.release(), image.width(), image.height(), AV_PIX_FMT_RGB32, width,
+            band->height(), AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
+        if (!bandScaler)
+            return;
+        // The matrix players assume for the picture, so the map's colours stay true.
+        const bool hd =
+            colorSpace == AVCOL_SPC_BT709 || (colorSpace == AVCOL_SPC_UNSPECIFIED && height >= 720);
+        const int *coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+        sws_setColorspaceDetails(bandScaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
+                                 1 << 16);
+        const uint8_t *rows[1] = {image.constBits()};
+        const int stride[1] = {int(image.bytesPerLine())};
+        if (av_frame_make_writable(bandPicture.get()) < 0)
+            return;
+        sws_scale(bandScaler.get(), rows, stride, 0, image.height(), bandPicture->data,
+                  bandPicture->linesize);
+    }
+    const int top = band->top();
+    for (int y = 0; y < band->height(); ++y)
+        std::memcpy(picture->data[0] + (top + y) * picture->linesize[0],
+                    bandPicture->data[0] + y * bandPicture->linesize[0], size_t(width));
+    for (int plane = 1; plane < 3; ++plane) {
+        for (int y = 0; y < (band->height() + 1) / 2; ++y)
+            std::memcpy(picture->data[plane] + (top / 2 + y) * picture->linesize[plane],
+                        bandPicture->data[plane] + y * bandPicture->linesize[plane],
+                        size_t((width + 1) / 2));
+    }
+}
+
+QString SpanEncoder::takeSound(const AVFrame *frame, const SpanPart &part, bool *done)
+{
+    const int rate = frame->sample_rate;
+    const int count = frame->nb_samples;
+    if (rate <= 0 || count <= 0)
+        return QString();
+    double t = frameSeconds(frame, soundTimeBase);
+    if (std::isnan(t))
+        t = nextSoundTime;
+    nextSoundTime = t + double(count) / rate;
+    if (t >= part.fileTo - kSameMoment) {
+        *done = true;
+        return QString();
+    }
+    // The samples of the part, cut on the sample.
+    const int first = qBound(0, int(std::ceil((part.fileFrom - t) * rate - 0.5)), count);
+    const int end = qBound(0, int(std::ceil((part.fileTo - t) * rate - 0.5)), count);
+    if (end < count)
+        *done = true;
+    if (end <= first)
+        return QString();
+
+    if (!resampler || resamplerRate != rate || resamplerFormat != frame->format ||
+        av_channel_layout_compare(&resamplerLayout, &frame->ch_layout) != 0) {
+        if (resampler) {
+            const QString error = resample(nullptr, 0);
+            if (!error.isEmpty())
+                return error;
+        }
+        SwrContext *context = nullptr;
+        if (swr_alloc_set_opts2(&context, &soundEncoder->ch_layout, AV_SAMPLE_FMT_FLTP, sampleRate,
+                                const_cast<AVChannelLayout *>(&frame->ch_layout),
+                                AVSampleFormat(frame->format), rate, 0, nullptr) < 0)
+            return QStringLiteral("cannot convert the sound");
+        resampler.reset(context);
+        if (swr_init(resampler.get()) < 0)
+            return QStringLiteral("cannot convert the sound");
+        resamplerRate = rate;
+        resamplerFormat = frame->format;
+        av_channel_layout_uninit(&resamplerLayout);
+        av_channel_layout_copy(&resamplerLayout, &frame->ch_layout);
+    }
+
+    // Sound that starts later than its place (a source without sound, a gap) is
+    // preceded by silence, so it stays with its pictures.
+    const double at = part.timelineFrom - request.from + (t + double(first) / rate - part.fileFrom);
+    const int64_t position = queuedSamples + swr_get_delay(resampler.get(), sampleRate);
+    const int64_t target = llround(at * sampleRate);
+    if (target - position > kSoundSlack * sampleRate) {
+        const QString error = padSilence(target - position);
+        if (!error.isEmpty())
+            return error;
+    }
+
+    const int inChannels = frame->ch_layout.nb_channels;
+    const int bytes = av_get_bytes_per_sample(AVSampleFormat(frame->format));
+    std::vector<const uint8_t *> data;
+    if (av_sample_fmt_is_planar(AVSampleFormat(frame->format))) {
+        for (int c = 0; c < inChannels; ++c)
+            data.push_back(frame->extended_data[c] + first * bytes);
+    } else {
+        data.push_back(frame->extended_data[0] + first * bytes * inChannels);
+    }
+    return resample(data.data(), end - first);
+}
+
+QString SpanEncoder::resample(const uint8_t **data, int count)
+{
+    const int room = swr_get_out_samples(resampler.get(), count);
+    if (room <= 0)
+        return QString();
+    AVFramePtr buffer = makeFrame();
+    buffer->format = AV_SAMPLE_FMT_FLTP;
+    buffer->nb_samples = room;
+    av_channel_layout_copy(&buffer->ch_layout, &soundEncoder->ch_layout);
+    if (av_frame_get_buffer(buffer.get(), 0) < 0)
+        return QStringLiteral("out of memory");
+    const int made = swr_convert(resampler.get(), buffer->extended_data, room, data, count);
+    if (made < 0)
+        return QStringLiteral("cannot convert the sound");
+    if (av_audio_fifo_write(soundQueue.get(), reinterpret_cast<void **>(buffer->extended_data),
+                            made) < made)
+        return QStringLiteral("out of memory");
+    queuedSamples += made;
+    return encodeSound(false);
+}
+
+QString SpanEncoder::padSilence(int64_t samples)
+{
+    while (samples > 0) {
+        const int n = int(qMin<int64_t>(samples, 4096));
+        AVFramePtr silence = makeFrame();
+        silence->format = AV_SAMPLE_FMT_FLTP;
+        silence->nb_samples = n;
+        av_channel_layout_copy(&silence->ch_layout, &soundEncoder->ch_layout);
+        if (av_frame_get_buffer(silence.get(), 0) < 0)
+            return QStringLiteral("out of memory");
+        av_samples_set_silence(silence->extended_data, 0, n, channels, AV_SAMPLE_FMT_FLTP);
+        if (av_audio_fifo_write(soundQueue.get(), reinterpret_cast<void **>(silence->extended_data),
+                                n) < n)
+            return QStringLiteral("out of memory");
+        queuedSamples += n;
+        samples -= n;
+    }
+    return encodeSound(false);
+}
+
+QString SpanEncoder::encodeSound(bool final)
+{
+    const int frameSize = soundEncoder->frame_size > 0 ? soundEncoder->frame_size : 1024;
+    while (av_audio_fifo_size(soundQueue.get()) >= frameSize ||
+           (final && av_audio_fifo_size(soundQueue.get()) > 0)) {
+        const int n = qMin(frameSize, av_audio_fifo_size(soundQueue.get()));
+        AVFramePtr frame = makeFrame();
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->nb_samples = n;
+        frame->sample_rate = sampleRate;
+        av_channel_layout_copy(&frame->ch_layout, &soundEncoder->ch_layout);
+        if (av_frame_get_buffer(frame.get(), 0) < 0)
+            return QStringLiteral("out of memory");
+        av_audio_fifo_read(soundQueue.get(), reinterpret_cast<void **>(frame->extended_data), n);
+        frame->pts = soundPts;
+        soundPts += n;
+        const QString error = encode(soundEncoder.get(), soundStream, frame.get());
+        if (!error.isEmpty())
+            return error;
+    }
+    return QString();
+}
+
+QString SpanEncoder::encode(AVCodecContext *encoder, AVStream *stream, const AVFrame *frame)
+{
+    int r = avcodec_send_frame(encoder, frame);
+    if (r < 0)
+        return QStringLiteral("encoding failed: %1").arg(avErrorText(r));
+    for (;;) {
+        r = avcodec_receive_packet(encoder, encoded.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return QString();
+        if (r < 0)
+            return QStringLiteral("encoding failed: %1").arg(avErrorText(r));
+        // libx264 leaves the duration unset; each picture lasts one frame interval.
+        if (encoded->duration <= 0 && encoder == videoEncoder.get())
+            encoded->duration = 1;
+        encoded->stream_index = stream->index;
+        av_packet_rescale_ts(encoded.get(), encoder->time_base, stream->time_base);
+        r = av_interleaved_write_frame(out.get(), encoded.get());
+        if (r < 0)
+            return writeError(r);
+    }
+}
+
+QString SpanEncoder::finish()
+{
+    QString error = encode(videoEncoder.get(), videoStream, nullptr);
+    if (error.isEmpty() && soundEncoder) {
+        // Sound as long as the pictures.
+        const double end = (lastPts + 1) * av_q2d(videoEncoder->time_base);
+        const int64_t missing = llround(end * sampleRate) - queuedSamples;
+        if (missing > 0)
+            error = padSilence(missing);
+        if (error.isEmpty())
+            error = encodeSound(true);
+        if (error.isEmpty())
+            error = encode(soundEncoder.get(), soundStream, nullptr);
+    }
+    if (!error.isEmpty())
+        return error;
+    int r = av_write_trailer(out.get());
+    if (r < 0)
+        return writeError(r);
+    r = avio_closep(&out->pb);
+    return r < 0 ? writeError(r) : QString();
+}
+
+} // namespace
+
+QVector<SpanPart> spanParts(const ExportRequest &request)
+{
+    QVector<SpanPart> parts;
+    for (int i = 0; i < request.sources.size(); ++i) {
+        const ExportSource &s = request.sources[i];
+        SpanPart part;
+        part.source = i;
+        part.timelineFrom = qMax(request.from, s.timelineStart);
+        part.timelineTo = qMin(request.to, s.timelineStart + (s.clipOut - s.clipIn));
+        if (part.timelineTo - part.timelineFrom <= kSameMoment)
+            continue;
+        part.fileFrom = s.clipIn + (part.timelineFrom - s.timelineStart);
+        part.fileTo = s.clipIn + (part.timelineTo - s.timelineStart);
+        parts << part;
+    }
+    return parts;
+}
+
+ClipOutcome writeClip(const ExportRequest &request, const QString &path,
+                      const std::atomic<bool> *stop, const std::function<void(double)> &progress)
+{
+    SpanEncoder encoder(request, stop, progress);
+    return encoder.run(path);
+}
