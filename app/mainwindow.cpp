@@ -3,6 +3,7 @@
 #include "configkeys.h"
 #include "exportcontroller.h"
 #include "factscache.h"
+#include "routeseek.h"
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
@@ -628,6 +629,7 @@ void MainWindow::setUpExport()
     exportController = new ExportController(this);
     connect(exportController, &ExportController::notice, this, &MainWindow::showNotice);
     connect(videoView, &JtVideoView::onClick, this, &MainWindow::showVideoMenu);
+    connect(mapWidget, &OxMapWidget::routeClicked, this, &MainWindow::seekToRoutePlace);
 }
 
 // True while something plays that can be exported; the marks of an earlier playback are
@@ -661,18 +663,51 @@ void MainWindow::exportSpan()
         showNotice(languageText(QStringLiteral("export_nothing")));
         return;
     }
-    // One recording is a drive of one clip: its facts come from the cache the playlist
-    // keeps, or a probe of this one file.
-    QString error;
-    const QVector<Drive> drives = groupDrives(factsOfArguments({currentPath}, &error));
-    if (drives.isEmpty()) {
-        showNotice(languageText(QStringLiteral("export_failed")).arg(error));
+    const Drive *playing = playingDrive();
+    if (!playing) {
+        showNotice(languageText(QStringLiteral("export_nothing")));
         return;
     }
-    const Drive &drive = drives.first();
-    exportController->exportSpan(drive, DriveTrack(drive), player->videoTime(),
+    exportController->exportSpan(*playing, *playingTrack(), player->videoTime(),
                                  OxConfigure().intValue(ConfigKey::Speed,
                                                         ConfigDefault::SpeedInPanel));
+}
+
+const Drive *MainWindow::playingDrive()
+{
+    if (!player || !player->isOpened() || currentPath.isEmpty())
+        return nullptr;
+    if (drivePlayback != currentPlayback.load() || !drive) {
+        drivePlayback = currentPlayback.load();
+        driveTrack.reset();
+        // One recording is a drive of one clip: its facts come from the cache the
+        // playlist keeps, or a probe of this one file.
+        QString error;
+        const QVector<Drive> drives = groupDrives(factsOfArguments({currentPath}, &error));
+        drive = drives.isEmpty() ? nullptr : std::make_unique<Drive>(drives.first());
+    }
+    return drive.get();
+}
+
+const DriveTrack *MainWindow::playingTrack()
+{
+    const Drive *playing = playingDrive();
+    if (playing && !driveTrack)
+        driveTrack = std::make_unique<DriveTrack>(*playing);
+    return driveTrack.get();
+}
+
+// A click on the map's route: the moment the car was there (the passage nearest to the
+// playing position where the route passes twice). Paused playback stays paused.
+void MainWindow::seekToRoutePlace(double latitude, double longitude)
+{
+    if (engineBusy || !player || !player->isOpened())
+        return;
+    const DriveTrack *track = playingTrack();
+    if (!track)
+        return;
+    if (const auto time = routeTimeNear(*track, latitude, longitude, player->videoTime()))
+        player->requestSeek(*time);
 }
 
 // A right click on the picture: the export's marks and the export.

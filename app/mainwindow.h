@@ -7,7 +7,10 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 
+class Drive;
+class DriveTrack;
 class ExportController;
 class JtVideoView;
 class OxFFPlayer;
@@ -117,6 +120,11 @@ private:
     void markSpan(bool in);
     void exportSpan();
     void showVideoMenu(int button, double x, double y);
+    // The drive that plays (one recording: a drive of one clip) and its track, made when
+    // first asked for in a playback; null when nothing plays or the facts cannot be read.
+    const Drive *playingDrive();
+    const DriveTrack *playingTrack();
+    void seekToRoutePlace(double latitude, double longitude);
 
     // Panes, placed by updateLayout when present.
     JtVideoView *videoView = nullptr;
@@ -145,4 +153,7 @@ private:
     std::atomic<quint64> currentPlayback{0};
     ExportController *exportController = nullptr;
     quint64 exportPlayback = 0; // the playback the export marks belong to
+    std::unique_ptr<Drive> drive;            // of playingDrive()
+    std::unique_ptr<DriveTrack> driveTrack;  // of playingTrack()
+    quint64 drivePlayback = 0;               // the playback they belong to
 };
