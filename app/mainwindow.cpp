@@ -39,6 +39,10 @@
 
 namespace {
 
+// Jumps of the arrow keys, and with Shift, in seconds.
+constexpr double kShortJump = 5;
+constexpr double kLongJump = 60;
+
 // How long a notice stays.
 constexpr int kNoticeMs = 12000;
 constexpr int kNoticeHeight = 48;
@@ -586,8 +590,9 @@ void MainWindow::changeEvent(QEvent *event)
 
 // Routes Space and Escape to keyReleaseEvent, whichever child of this window has the
 // focus: a focused button must not take Space for a click, and Escape must leave full
-// screen from anywhere. Every other key, press and release alike, goes to the focused
-// widget as usual (the map page needs both). A modal dialog (file or settings dialog)
+// screen from anywhere. The keys of playback (playbackKey) act on press unless a text
+// field or the map page has the focus. Every other key, press and release alike, goes
+// to the focused widget as usual (the map page needs both). A modal dialog (file or settings dialog)
 // keeps its own keys, and other top-level windows are left alone.
 //
 // Drags and drops over any child come here too: the map's web views would otherwise
@@ -615,8 +620,14 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
     auto *keyEvent = static_cast<QKeyEvent *>(event);
     const int key = keyEvent->key();
-    if (key != Qt::Key_Space && key != Qt::Key_Escape)
-        return false;
+    if (key != Qt::Key_Space && key != Qt::Key_Escape) {
+        // The keys of playback act on press, before a button or a list takes the arrows
+        // for moving the focus or the letters for a search.
+        if (type != QEvent::KeyPress || keepsKeys(widget) ||
+            keepsKeys(QApplication::focusWidget()))
+            return false;
+        return playbackKey(keyEvent);
+    }
     // Neither press nor release of our keys reaches the child; the release acts.
     if (type == QEvent::KeyRelease)
         keyReleaseEvent(keyEvent);
@@ -726,24 +737,59 @@ void MainWindow::showVideoMenu(int button, double, double)
     menu.exec(QCursor::pos());
 }
 
-// Keys a focused child left alone (a text field keeps its letters).
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
-    if (event->isAutoRepeat() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+    if (!playbackKey(event))
         QMainWindow::keyPressEvent(event);
-        return;
+}
+
+// A field that takes typed text, or the map page (its arrows move the map): the keys of
+// playback are theirs while they have the focus.
+bool MainWindow::keepsKeys(const QWidget *focus)
+{
+    for (const QObject *o = focus; o; o = o->parent()) {
+        if (o->inherits("QLineEdit") || o->inherits("QAbstractSpinBox") ||
+            o->inherits("QTextEdit") || o->inherits("QPlainTextEdit") ||
+            o->inherits("QWebEngineView"))
+            return true;
     }
-    switch (event->key()) {
+    return false;
+}
+
+// The keys of playback: I and O mark the span to export and E exports it; Left and Right
+// jump 5 s, with Shift 60 s, playing or paused. Press acts; true when the key was one of
+// them.
+bool MainWindow::playbackKey(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers =
+        event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (modifiers != Qt::NoModifier)
+        return false;
+    const int key = event->key();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        if (player && !engineBusy && player->isOpened() && player->duration() > 0) {
+            const double jump = (shift ? kLongJump : kShortJump) * (key == Qt::Key_Left ? -1 : 1);
+            // A jump past the end goes to the last picture, not out of the recording.
+            const double end = qMax(0.0, player->duration() - 0.1);
+            const double target = qBound(0.0, player->videoTime() + jump, end);
+            player->requestSeek(target);
+        }
+        return true;
+    }
+    if (shift || event->isAutoRepeat())
+        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E;
+    switch (key) {
     case Qt::Key_I:
         markSpan(true);
-        break;
+        return true;
     case Qt::Key_O:
         markSpan(false);
-        break;
+        return true;
     case Qt::Key_E:
         exportSpan();
-        break;
+        return true;
     default:
-        QMainWindow::keyPressEvent(event);
+        return false;
     }
 }

@@ -125,6 +125,8 @@ private:
     const Drive *playingDrive();
     const DriveTrack *playingTrack();
     void seekToRoutePlace(double latitude, double longitude);
+    static bool keepsKeys(const QWidget *focus);
+    bool playbackKey(QKeyEvent *event);
 
     // Panes, placed by updateLayout when present.
     JtVideoView *videoView = nullptr;

@@ -280,6 +280,27 @@ private slots:
         QVERIFY(!w.engine()->isPlaying());
     }
 
+    // The arrows jump while a button has the focus (it would move the focus with them),
+    // and a paused recording stays paused.
+    void arrowsJump()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QApplication::setActiveWindow(&w);
+        w.stopButton()->setFocus();
+        QVERIFY(w.stopButton()->hasFocus());
+        QTest::keyClick(w.stopButton(), Qt::Key_Right);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 4.0, kTimeout);
+        QVERIFY(w.stopButton()->hasFocus());
+        QTest::keyClick(w.stopButton(), Qt::Key_Left);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() < 1.0, kTimeout);
+        QTest::keyClick(w.stopButton(), Qt::Key_Right, Qt::ShiftModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 5.0, kTimeout);
+        QVERIFY(!w.engine()->isPlaying());
+    }
+
     // I and O mark the span while paused, E asks where to and exports it in the
     // background; the window tells where the folder went.
     void exportMarkedSpan()
