@@ -1,6 +1,9 @@
 #include "mainwindow.h"
 
 #include "configkeys.h"
+#include "exportcontroller.h"
+#include "factscache.h"
+#include "routeseek.h"
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
@@ -25,6 +28,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -34,6 +38,10 @@
 #include <QUrl>
 
 namespace {
+
+// Jumps of the arrow keys, and with Shift, in seconds.
+constexpr double kShortJump = 5;
+constexpr double kLongJump = 60;
 
 // How long a notice stays.
 constexpr int kNoticeMs = 12000;
@@ -120,6 +128,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
         showNotice(languageText(QStringLiteral("notice_playlist_not_saved"))
                        .arg(QDir::toNativeSeparators(folder)));
     });
+
+    setUpExport();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -580,8 +590,9 @@ void MainWindow::changeEvent(QEvent *event)
 
 // Routes Space and Escape to keyReleaseEvent, whichever child of this window has the
 // focus: a focused button must not take Space for a click, and Escape must leave full
-// screen from anywhere. Every other key, press and release alike, goes to the focused
-// widget as usual (the map page needs both). A modal dialog (file or settings dialog)
+// screen from anywhere. The keys of playback (playbackKey) act on press unless a text
+// field or the map page has the focus. Every other key, press and release alike, goes
+// to the focused widget as usual (the map page needs both). A modal dialog (file or settings dialog)
 // keeps its own keys, and other top-level windows are left alone.
 //
 // Drags and drops over any child come here too: the map's web views would otherwise
@@ -609,11 +620,176 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
     auto *keyEvent = static_cast<QKeyEvent *>(event);
     const int key = keyEvent->key();
-    if (key != Qt::Key_Space && key != Qt::Key_Escape)
-        return false;
+    if (key != Qt::Key_Space && key != Qt::Key_Escape) {
+        // The keys of playback act on press, before a button or a list takes the arrows
+        // for moving the focus or the letters for a search.
+        if (type != QEvent::KeyPress || keepsKeys(widget) ||
+            keepsKeys(QApplication::focusWidget()))
+            return false;
+        return playbackKey(keyEvent);
+    }
     // Neither press nor release of our keys reaches the child; the release acts.
     if (type == QEvent::KeyRelease)
         keyReleaseEvent(keyEvent);
     event->accept();
     return true;
+}
+
+void MainWindow::setUpExport()
+{
+    exportController = new ExportController(this);
+    connect(exportController, &ExportController::notice, this, &MainWindow::showNotice);
+    connect(videoView, &JtVideoView::onClick, this, &MainWindow::showVideoMenu);
+    connect(mapWidget, &OxMapWidget::routeClicked, this, &MainWindow::seekToRoutePlace);
+}
+
+// True while something plays that can be exported; the marks of an earlier playback are
+// dropped here rather than at every open.
+bool MainWindow::exportReady()
+{
+    if (!player || engineBusy || currentPath.isEmpty() || !player->isOpened() ||
+        player->duration() <= 0)
+        return false;
+    if (exportPlayback != currentPlayback.load()) {
+        exportPlayback = currentPlayback.load();
+        exportController->setDuration(player->duration());
+    }
+    return true;
+}
+
+void MainWindow::markSpan(bool in)
+{
+    if (!exportReady())
+        return;
+    if (in)
+        exportController->markIn(player->videoTime());
+    else
+        exportController->markOut(player->videoTime());
+    showNotice(exportController->spanText(player->videoTime()));
+}
+
+void MainWindow::exportSpan()
+{
+    if (!exportReady()) {
+        showNotice(languageText(QStringLiteral("export_nothing")));
+        return;
+    }
+    const Drive *playing = playingDrive();
+    if (!playing) {
+        showNotice(languageText(QStringLiteral("export_nothing")));
+        return;
+    }
+    exportController->exportSpan(*playing, *playingTrack(), player->videoTime(),
+                                 OxConfigure().intValue(ConfigKey::Speed,
+                                                        ConfigDefault::SpeedInPanel));
+}
+
+const Drive *MainWindow::playingDrive()
+{
+    if (!player || !player->isOpened() || currentPath.isEmpty())
+        return nullptr;
+    if (drivePlayback != currentPlayback.load() || !drive) {
+        drivePlayback = currentPlayback.load();
+        driveTrack.reset();
+        // One recording is a drive of one clip: its facts come from the cache the
+        // playlist keeps, or a probe of this one file.
+        QString error;
+        const QVector<Drive> drives = groupDrives(factsOfArguments({currentPath}, &error));
+        drive = drives.isEmpty() ? nullptr : std::make_unique<Drive>(drives.first());
+    }
+    return drive.get();
+}
+
+const DriveTrack *MainWindow::playingTrack()
+{
+    const Drive *playing = playingDrive();
+    if (playing && !driveTrack)
+        driveTrack = std::make_unique<DriveTrack>(*playing);
+    return driveTrack.get();
+}
+
+// A click on the map's route: the moment the car was there (the passage nearest to the
+// playing position where the route passes twice). Paused playback stays paused.
+void MainWindow::seekToRoutePlace(double latitude, double longitude)
+{
+    if (engineBusy || !player || !player->isOpened())
+        return;
+    const DriveTrack *track = playingTrack();
+    if (!track)
+        return;
+    if (const auto time = routeTimeNear(*track, latitude, longitude, player->videoTime()))
+        player->requestSeek(*time);
+}
+
+// A right click on the picture: the export's marks and the export.
+void MainWindow::showVideoMenu(int button, double, double)
+{
+    if (button != Qt::RightButton || !exportReady())
+        return;
+    QMenu menu(this);
+    menu.addAction(languageText(QStringLiteral("mark_in")) + QStringLiteral("\tI"),
+                   [this] { markSpan(true); });
+    menu.addAction(languageText(QStringLiteral("mark_out")) + QStringLiteral("\tO"),
+                   [this] { markSpan(false); });
+    menu.addSeparator();
+    menu.addAction(languageText(QStringLiteral("export")) + QStringLiteral("\tE"),
+                   [this] { exportSpan(); });
+    menu.exec(QCursor::pos());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (!playbackKey(event))
+        QMainWindow::keyPressEvent(event);
+}
+
+// A field that takes typed text, or the map page (its arrows move the map): the keys of
+// playback are theirs while they have the focus.
+bool MainWindow::keepsKeys(const QWidget *focus)
+{
+    for (const QObject *o = focus; o; o = o->parent()) {
+        if (o->inherits("QLineEdit") || o->inherits("QAbstractSpinBox") ||
+            o->inherits("QTextEdit") || o->inherits("QPlainTextEdit") ||
+            o->inherits("QWebEngineView"))
+            return true;
+    }
+    return false;
+}
+
+// The keys of playback: I and O mark the span to export and E exports it; Left and Right
+// jump 5 s, with Shift 60 s, playing or paused. Press acts; true when the key was one of
+// them.
+bool MainWindow::playbackKey(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers =
+        event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (modifiers != Qt::NoModifier)
+        return false;
+    const int key = event->key();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        if (player && !engineBusy && player->isOpened() && player->duration() > 0) {
+            const double jump = (shift ? kLongJump : kShortJump) * (key == Qt::Key_Left ? -1 : 1);
+            // A jump past the end goes to the last picture, not out of the recording.
+            const double end = qMax(0.0, player->duration() - 0.1);
+            const double target = qBound(0.0, player->videoTime() + jump, end);
+            player->requestSeek(target);
+        }
+        return true;
+    }
+    if (shift || event->isAutoRepeat())
+        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E;
+    switch (key) {
+    case Qt::Key_I:
+        markSpan(true);
+        return true;
+    case Qt::Key_O:
+        markSpan(false);
+        return true;
+    case Qt::Key_E:
+        exportSpan();
+        return true;
+    default:
+        return false;
+    }
 }

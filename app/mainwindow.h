@@ -7,7 +7,11 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 
+class Drive;
+class DriveTrack;
+class ExportController;
 class JtVideoView;
 class OxFFPlayer;
 class OxMapWidget;
@@ -93,6 +97,7 @@ public:
     void onSettingsNotSaved(const QString &file) override;
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -107,6 +112,21 @@ private:
     void stopPlayback();
     void togglePause();
     void resetTripDisplay();
+
+    // Evidence export of a span of what plays (exportcontroller.h): I and O set its marks,
+    // E or the picture's context menu exports it.
+    void setUpExport();
+    bool exportReady();
+    void markSpan(bool in);
+    void exportSpan();
+    void showVideoMenu(int button, double x, double y);
+    // The drive that plays (one recording: a drive of one clip) and its track, made when
+    // first asked for in a playback; null when nothing plays or the facts cannot be read.
+    const Drive *playingDrive();
+    const DriveTrack *playingTrack();
+    void seekToRoutePlace(double latitude, double longitude);
+    static bool keepsKeys(const QWidget *focus);
+    bool playbackKey(QKeyEvent *event);
 
     // Panes, placed by updateLayout when present.
     JtVideoView *videoView = nullptr;
@@ -133,4 +153,9 @@ private:
     // loop then; reports and commands it delivers must not re-enter the engine.
     bool engineBusy = false;
     std::atomic<quint64> currentPlayback{0};
+    ExportController *exportController = nullptr;
+    quint64 exportPlayback = 0; // the playback the export marks belong to
+    std::unique_ptr<Drive> drive;            // of playingDrive()
+    std::unique_ptr<DriveTrack> driveTrack;  // of playingTrack()
+    quint64 drivePlayback = 0;               // the playback they belong to
 };

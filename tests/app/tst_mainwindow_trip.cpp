@@ -7,11 +7,15 @@
 #include "mainwindow.h"
 #include "oxffplayer.h"
 #include "oxmapwidget.h"
+#include "streamreader.h"
 #include "testhome.h"
 #include "testrecordings.h"
 #include "videoinfoview.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLCDNumber>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QWebEnginePage>
@@ -249,6 +253,87 @@ private slots:
         w.stopButton()->click();
         emit w.tripPanel()->videoTimeChanged(1.0);
         QVERIFY(!w.engine()->isOpened());
+    }
+
+    // A click on the route, in the web page as a user makes it, seeks to the moment the
+    // car was there; paused playback stays paused. The page's coordinates are corrected
+    // for the map's datum (the route lies in China), the seek's are the track's.
+    void clickOnTheRouteSeeks()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QVERIFY(waitForPoints(w, 6));
+        QWebEngineView *page = mapPage(w);
+        const QVariantList at =
+            evalIn(page, "(function(){var p=routeMap.latLngToContainerPoint(L.latLng("
+                         "__state().points[4][0],__state().points[4][1]));return [p.x,p.y];})()")
+                .toList();
+        QCOMPARE(at.size(), 2);
+        QWidget *input = page->focusProxy();
+        QVERIFY(input);
+        const QPoint where(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
+        QTest::mouseClick(input, Qt::LeftButton, {}, where);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 3.0, kTimeout);
+        QVERIFY(w.engine()->videoTime() < 5.0);
+        QVERIFY(!w.engine()->isPlaying());
+    }
+
+    // The arrows jump while a button has the focus (it would move the focus with them),
+    // and a paused recording stays paused.
+    void arrowsJump()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QApplication::setActiveWindow(&w);
+        w.stopButton()->setFocus();
+        QVERIFY(w.stopButton()->hasFocus());
+        QTest::keyClick(w.stopButton(), Qt::Key_Right);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 4.0, kTimeout);
+        QVERIFY(w.stopButton()->hasFocus());
+        QTest::keyClick(w.stopButton(), Qt::Key_Left);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() < 1.0, kTimeout);
+        QTest::keyClick(w.stopButton(), Qt::Key_Right, Qt::ShiftModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 5.0, kTimeout);
+        QVERIFY(!w.engine()->isPlaying());
+    }
+
+    // I and O mark the span while paused, E asks where to and exports it in the
+    // background; the window tells where the folder went.
+    void exportMarkedSpan()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 0, kTimeout);
+        w.engine()->requestSeek(1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(w.engine()->videoTime() - 1.0) < 0.05, kTimeout);
+        QTest::keyClick(&w, Qt::Key_I);
+        w.engine()->requestSeek(3.0);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(w.engine()->videoTime() - 3.0) < 0.05, kTimeout);
+        QTest::keyClick(&w, Qt::Key_O);
+        QCOMPARE(w.noticeText(), QString("Span 0:01 to 0:03 (0:02)"));
+
+        const QString target = home->path() + "/exports/new";
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->findChild<QLineEdit *>()->setText(target);
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        QTest::keyClick(&w, Qt::Key_E);
+        QTRY_VERIFY_WITH_TIMEOUT(w.noticeText().startsWith("Exported to "), 60000);
+        const QString folder = w.noticeText().mid(12);
+        QCOMPARE(QFileInfo(folder).dir().path(), target);
+        for (const char *name : {"clip.mp4", "originals/subtitles.mp4", "track.gpx", "SHA256SUMS"})
+            QVERIFY2(QFileInfo::exists(folder + "/" + name), name);
+        StreamReader reader;
+        QVERIFY(reader.open(QFile::encodeName(folder + "/clip.mp4").constData()) >= 0);
+        QVERIFY(qAbs(reader.duration() - 2.0) < 0.05);
     }
 };
 
