@@ -43,6 +43,14 @@ namespace {
 constexpr double kShortJump = 5;
 constexpr double kLongJump = 60;
 
+// A playback rate as the window shows it: "1/4x", "2x".
+QString rateText(double rate)
+{
+    if (rate < 1)
+        return QStringLiteral("1/%1\u00d7").arg(qRound(1 / rate));
+    return QStringLiteral("%1\u00d7").arg(rate);
+}
+
 // How long a notice stays.
 constexpr int kNoticeMs = 12000;
 constexpr int kNoticeHeight = 48;
@@ -709,7 +717,8 @@ const DriveTrack *MainWindow::playingTrack()
 }
 
 // A click on the map's route: the moment the car was there (the passage nearest to the
-// playing position where the route passes twice). Paused playback stays paused.
+// playing position where the route passes twice). Paused playback stays paused and shows
+// the picture of that moment.
 void MainWindow::seekToRoutePlace(double latitude, double longitude)
 {
     if (engineBusy || !player || !player->isOpened())
@@ -718,10 +727,41 @@ void MainWindow::seekToRoutePlace(double latitude, double longitude)
     if (!track)
         return;
     if (const auto time = routeTimeNear(*track, latitude, longitude, player->videoTime()))
-        player->requestSeek(*time);
+        player->showAt(*time);
 }
 
-// A right click on the picture: the export's marks and the export.
+// One picture forward (direction 1) or back, paused; the play button follows.
+void MainWindow::stepPicture(int direction)
+{
+    if (!player || engineBusy || !player->isOpened())
+        return;
+    const bool wasPlaying = player->isPlaying();
+    if (direction > 0 ? player->stepForward() : player->stepBackward()) {
+        if (wasPlaying) {
+            mapWidget->holdPages(false);
+            showPausedState();
+        }
+    }
+}
+
+// The rate applies at once and stays for the recordings opened after; the panel shows it
+// while it is not 1x.
+void MainWindow::setPlaybackRate(double rate)
+{
+    if (!player)
+        return;
+    player->setRate(rate);
+    showPlaybackRate();
+}
+
+void MainWindow::showPlaybackRate()
+{
+    const double rate = player ? player->rate() : 1;
+    showNotice(languageText(QStringLiteral("playback_rate")) + QStringLiteral(": ") +
+               rateText(rate));
+}
+
+// A right click on the picture: the export's marks and the export, the playback rate.
 void MainWindow::showVideoMenu(int button, double, double)
 {
     if (button != Qt::RightButton || !exportReady())
@@ -734,6 +774,14 @@ void MainWindow::showVideoMenu(int button, double, double)
     menu.addSeparator();
     menu.addAction(languageText(QStringLiteral("export")) + QStringLiteral("\tE"),
                    [this] { exportSpan(); });
+    menu.addSeparator();
+    QMenu *rates = menu.addMenu(languageText(QStringLiteral("playback_rate")) +
+                                QStringLiteral("\t[ ]"));
+    for (double rate : OxFFPlayer::kRates) {
+        QAction *action = rates->addAction(rateText(rate), [this, rate] { setPlaybackRate(rate); });
+        action->setCheckable(true);
+        action->setChecked(rate == player->rate());
+    }
     menu.exec(QCursor::pos());
 }
 
@@ -757,8 +805,9 @@ bool MainWindow::keepsKeys(const QWidget *focus)
 }
 
 // The keys of playback: I and O mark the span to export and E exports it; Left and Right
-// jump 5 s, with Shift 60 s, playing or paused. Press acts; true when the key was one of
-// them.
+// jump 5 s, with Shift 60 s, playing or paused (paused, the picture there is shown); . and , step one picture forward and back
+// (pausing); ] and [ play faster and slower. Press acts (a held . or , repeats); true when
+// the key was one of them.
 bool MainWindow::playbackKey(QKeyEvent *event)
 {
     const Qt::KeyboardModifiers modifiers =
@@ -773,8 +822,18 @@ bool MainWindow::playbackKey(QKeyEvent *event)
             // A jump past the end goes to the last picture, not out of the recording.
             const double end = qMax(0.0, player->duration() - 0.1);
             const double target = qBound(0.0, player->videoTime() + jump, end);
-            player->requestSeek(target);
+            player->showAt(target);
         }
+        return true;
+    }
+    if (key == Qt::Key_Period || key == Qt::Key_Comma) {
+        stepPicture(key == Qt::Key_Period ? 1 : -1);
+        return true;
+    }
+    if (key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight) {
+        if (!event->isAutoRepeat() && player)
+            setPlaybackRate(OxFFPlayer::stepRate(player->rate(),
+                                                 key == Qt::Key_BracketRight ? 1 : -1));
         return true;
     }
     if (shift || event->isAutoRepeat())

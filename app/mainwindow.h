@@ -126,6 +126,9 @@ private:
     const DriveTrack *playingTrack();
     void seekToRoutePlace(double latitude, double longitude);
     static bool keepsKeys(const QWidget *focus);
+    void stepPicture(int direction);
+    void setPlaybackRate(double rate);
+    void showPlaybackRate();
     bool playbackKey(QKeyEvent *event);
 
     // Panes, placed by updateLayout when present.

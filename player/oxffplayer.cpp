@@ -509,6 +509,19 @@ bool OxFFPlayer::stepBackward()
     return step(-1);
 }
 
+bool OxFFPlayer::showAt(double seconds)
+{
+    if (!pictureQueue || !decodeThread)
+        return false;
+    if (isPlaying()) {
+        requestSeek(seconds);
+        return true;
+    }
+    // The step thread waits for the seek and takes the first picture it brings.
+    askSeek(seconds, SeekAt);
+    return step(1);
+}
+
 bool OxFFPlayer::step(int direction)
 {
     if (!pictureQueue || !decodeThread)

@@ -136,6 +136,10 @@ public:
     // either end of the timeline. False when nothing is open.
     bool stepForward();
     bool stepBackward();
+    // A seek that is seen while paused: the picture on screen at seconds is decoded (from
+    // the key picture before it) and shown as a frame step shows one. Playing, the same
+    // as requestSeek. False when nothing is open.
+    bool showAt(double seconds);
 
     // Read-outs for the owner, tests and benchmarks; safe from any thread.
     double videoTime() const { return _videoTime.load(); }

@@ -36,7 +36,8 @@ QVariant evalIn(QWebEngineView *view, const QString &script)
         *result = v;
         *done = true;
     });
-    QTest::qWaitFor([&] { return *done; }, kTimeoutMs);
+    if (!QTest::qWaitFor([&] { return *done; }, kTimeoutMs))
+        return {};
     return *result;
 }
 
@@ -85,14 +86,15 @@ int main(int argc, char *argv[])
     MainWindow w;
     w.resize(1280, 800);
     w.show();
-    QTest::qWaitForWindowExposed(&w);
+    if (!QTest::qWaitForWindowExposed(&w))
+        return 1;
     w.openVideo(clip);
     w.playButton()->click(); // paused
     QWebEngineView *page = nullptr;
-    QTest::qWaitFor(
+    const bool built = QTest::qWaitFor(
         [&] { return (page = w.map()->findChild<QWebEngineView *>("googleView")) != nullptr; },
         kTimeoutMs);
-    if (!page || !QTest::qWaitFor(
+    if (!built || !QTest::qWaitFor(
                      [&] {
                          return evalIn(page, "typeof __state === 'function' ? "
                                              "__state().points.length : 0")

@@ -280,9 +280,11 @@ private slots:
         QVERIFY(!w.engine()->isPlaying());
     }
 
-    // The arrows jump while a button has the focus (it would move the focus with them),
-    // and a paused recording stays paused.
-    void arrowsJump()
+    // The keys of playback act while a button has the focus (it would move the focus with
+    // the arrows): jumps keep a paused recording paused and show the picture there, a
+    // picture step pauses, the rate
+    // keys step through the rates.
+    void playbackKeys()
     {
         MainWindow w;
         w.show();
@@ -292,13 +294,34 @@ private slots:
         w.stopButton()->setFocus();
         QVERIFY(w.stopButton()->hasFocus());
         QTest::keyClick(w.stopButton(), Qt::Key_Right);
-        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 4.0, kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(w.engine()->videoTime(), 5.0, kTimeout);
         QVERIFY(w.stopButton()->hasFocus());
         QTest::keyClick(w.stopButton(), Qt::Key_Left);
-        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() < 1.0, kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(w.engine()->videoTime(), 0.0, kTimeout);
+        // Past the end: a picture of the last moment, not its key picture at 5 s.
         QTest::keyClick(w.stopButton(), Qt::Key_Right, Qt::ShiftModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 5.0, kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() > 5.8, kTimeout);
+        const double last = w.engine()->videoTime() * 25;
+        QVERIFY(qAbs(last - qRound(last)) < 1e-6);
         QVERIFY(!w.engine()->isPlaying());
+
+        // A picture forward and back, paused; from playing, a step pauses.
+        const double at = w.engine()->videoTime();
+        QTest::keyClick(w.stopButton(), Qt::Key_Period);
+        QTRY_COMPARE_WITH_TIMEOUT(qRound((w.engine()->videoTime() - at) * 25), 1, kTimeout);
+        QTest::keyClick(w.stopButton(), Qt::Key_Comma);
+        QTRY_COMPARE_WITH_TIMEOUT(w.engine()->videoTime(), at, kTimeout);
+        w.playButton()->click();
+        QVERIFY(w.engine()->isPlaying());
+        QTest::keyClick(w.stopButton(), Qt::Key_Period);
+        QVERIFY(!w.engine()->isPlaying());
+        QCOMPARE(w.playButton()->text(), languageText("play"));
+
+        QTest::keyClick(w.stopButton(), Qt::Key_BracketRight);
+        QCOMPARE(w.engine()->rate(), 2.0);
+        QCOMPARE(w.noticeText(), languageText("playback_rate") + QString::fromUtf8(": 2×"));
+        QTest::keyClick(w.stopButton(), Qt::Key_BracketLeft);
+        QCOMPARE(w.engine()->rate(), 1.0);
     }
 
     // I and O mark the span while paused, E asks where to and exports it in the
