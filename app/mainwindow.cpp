@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "configkeys.h"
+#include "driveheader.h"
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
@@ -8,11 +9,14 @@
 #include "oxconfigure.h"
 #include "oxffplayer.h"
 #include "oxfileutils.h"
+#include "oxlistwidget.h"
 #include "oxmapwidget.h"
+#include "oxplaylistdrives.h"
 #include "oxsettingdialog.h"
 #include "oxvideoinfo.h"
 #include "oxvideolistwidget.h"
 #include "oxvideoview.h"
+#include "timelinestrip.h"
 #include "videoinfoview.h"
 
 #include <QApplication>
@@ -38,6 +42,8 @@ namespace {
 // How long a notice stays.
 constexpr int kNoticeMs = 12000;
 constexpr int kNoticeHeight = 48;
+// The timeline strip's height below the picture.
+constexpr int kStripHeight = 56;
 
 void place(QWidget *widget, int x, int y, int w, int h)
 {
@@ -121,6 +127,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
                        .arg(QDir::toNativeSeparators(folder)));
     });
 
+    setUpDrives();
+
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
@@ -152,10 +160,12 @@ void MainWindow::updateLayout(int w, int h)
             place(button, 0, 0, 0, 0);
         place(_settingsButton, 0, 0, 0, 0);
         place(noticeLabel, 0, h - kNoticeHeight, w, kNoticeHeight);
+        videoView->showFooter(false);
         return;
     }
 
     const int c = w - 300;
+    videoView->showFooter(stripWanted);
     place(videoView, 0, 0, c, h - 240);
     place(infoView, 0, h - 240, c, 200);
     place(mapWidget, c, 0, 300, (h - 40) / 2);
@@ -217,6 +227,8 @@ void MainWindow::retranslateUi()
     _fullscreenButton->setText(languageText(QStringLiteral("fullscreen")));
     _exitButton->setText(languageText(QStringLiteral("exit")));
     _settingsButton->setText(languageText(QStringLiteral("settings")));
+    if (strip)
+        strip->setSpeedUnit(configuredDistanceUnit()); // reads the unit's text again
 }
 
 void MainWindow::openVideo(const QString &path)
@@ -226,6 +238,8 @@ void MainWindow::openVideo(const QString &path)
     if (player)
         stopEngine();
     currentPath = path;
+    drive = Drive();
+    driveTrack = DriveTrack();
     if (recordingPathKind(path) == RecordingPath::NotAFile) {
         // Refused before anything reads it: a FIFO or a device would hold up the window,
         // a URL would reach the network.
@@ -255,6 +269,7 @@ void MainWindow::openVideo(const QString &path)
     }
     if (result >= 0) {
         showPlayingState();
+        updateStrip();
         // A map page not made yet waits until the recording has played for a second, is
         // paused or stops: starting the web engine would hold up the first pictures.
         mapWidget->holdPages(true);
@@ -291,6 +306,10 @@ void MainWindow::resetTripDisplay()
 {
     infoView->reset();
     mapWidget->clearMap();
+    strip->clear();
+    stripPath.clear();
+    stripWanted = false;
+    videoView->showFooter(false);
 }
 
 void MainWindow::togglePause()
@@ -340,7 +359,7 @@ void MainWindow::_onClickPlayButton(bool)
     if (!player || engineBusy)
         return;
     if (!player->isOpened())
-        openVideo(currentPath);
+        reopen();
     else
         togglePause();
 }
@@ -393,9 +412,15 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
             if (lastSecond >= 0)
                 mapWidget->holdPages(false);
             lastSecond = second;
-            infoView->updatePosition(current, duration);
-            mapWidget->updateProgress(current, duration);
+            if (!drive.isEmpty()) {
+                showDriveProgress(current);
+            } else {
+                infoView->updatePosition(current, duration);
+                mapWidget->updateProgress(current, duration);
+            }
         }
+        if (stripWanted)
+            strip->setPosition(current);
         return;
     }
     if (type != OxFFPlayer::ReportEnd && type != OxFFPlayer::ReportError)
@@ -410,8 +435,10 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
     // error does not move on.
     if (type != OxFFPlayer::ReportEnd)
         return;
+    // After a drive, the row after the drive's last clip.
+    const QString ended = drive.isEmpty() ? currentPath : drive.clips.last().facts.path;
     OxVideoInfo *next = nullptr;
-    if (videoListWidget->nextVideoInfo(currentPath, &next) && next->filesExist()) {
+    if (videoListWidget->nextVideoInfo(ended, &next) && next->filesExist()) {
         const QString path = next->videos.first().path;
         videoListWidget->selectVideo(path);
         openVideo(path);
@@ -452,7 +479,7 @@ void MainWindow::_onClickSettingsButton(bool)
 void MainWindow::onMapChanged(int map)
 {
     mapWidget->setMapType(map);
-    openVideo(currentPath);
+    reopen();
 }
 
 void MainWindow::onLanguageChanged(const QString &language)
@@ -464,12 +491,14 @@ void MainWindow::onLanguageChanged(const QString &language)
 void MainWindow::onSpeedUnitChanged(int)
 {
     infoView->updateSpeedUnit(); // the panel reads the unit from the configuration
+    videoListWidget->drives()->relabel();
+    strip->setSpeedUnit(configuredDistanceUnit());
 }
 
 void MainWindow::onGPSCorrectionChanged(int correction)
 {
     mapWidget->setGPSCorrection(correction);
-    openVideo(currentPath);
+    reopen();
 }
 
 void MainWindow::onSettingsNotSaved(const QString &file)
@@ -616,4 +645,120 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         keyReleaseEvent(keyEvent);
     event->accept();
     return true;
+}
+
+// Drives: headers in the playlist, a double-click on one plays the drive, and the
+// timeline strip under the picture.
+void MainWindow::setUpDrives()
+{
+    strip = new TimelineStrip;
+    strip->setObjectName(QStringLiteral("timelineStrip"));
+    strip->setSpeedUnit(configuredDistanceUnit());
+    videoView->setFooter(strip, kStripHeight);
+    connect(strip, &TimelineStrip::seekRequested, this, &MainWindow::_onVideoTimeChanged);
+    connect(videoListWidget, &OxVideoListWidget::onDoubleClickDriveHeader, this,
+            &MainWindow::openDrive);
+    // A recording whose facts arrive while it plays gets its strip then.
+    connect(videoListWidget->drives(), &OxPlaylistDrives::regrouped, this,
+            &MainWindow::updateStrip);
+}
+
+void MainWindow::openDrive(int row)
+{
+    const OxPlaylistDrives::Entry *entry = videoListWidget->drives()->driveAtRow(row);
+    if (!entry || engineBusy)
+        return;
+    // Copies: a regrouping may replace the entry while the drive plays.
+    const Drive chosen = entry->drive;
+    const DriveTrack track = entry->track;
+    videoListWidget->list()->setCurrentRow(row);
+    if (!playDrive(chosen, track))
+        showNotice(languageText(QStringLiteral("notice_read_failed"))
+                       .arg(QDir::toNativeSeparators(chosen.clips.first().facts.path)));
+}
+
+bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
+{
+    if (engineBusy || newDrive.isEmpty())
+        return false;
+    if (player)
+        stopEngine();
+    resetTripDisplay();
+    drive = newDrive;
+    driveTrack = track;
+    currentPath = drive.clips.first().facts.path;
+    infoView->setDrive(drive, driveTrack);
+    if (driveTrack.hasValidFix())
+        mapWidget->showRoute(driveTrack.fixes());
+    lastSecond = -1;
+
+    // One source per clip; the engine opens each when it comes to it and skips one
+    // that fails.
+    std::vector<OxPlaySource> sources;
+    sources.reserve(size_t(drive.clips.size()));
+    for (const DriveClip &clip : drive.clips)
+        sources.push_back(
+            {QFile::encodeName(clip.facts.path), clip.clipIn, clip.clipOut, clip.driveStart});
+    videoView->hideLogo();
+    int result = -1;
+    if (player) {
+        const QScopedValueRollback<bool> busy(engineBusy, true);
+        result = player->openSequence(std::move(sources), 0);
+    }
+    if (result < 0) {
+        videoView->showLogo();
+        mapWidget->holdPages(false);
+        resetTripDisplay();
+        showStoppedState();
+        return false;
+    }
+    showPlayingState();
+    mapWidget->holdPages(true);
+    showStrip(drive, driveTrack);
+    return true;
+}
+
+void MainWindow::reopen()
+{
+    if (drive.isEmpty()) {
+        openVideo(currentPath);
+        return;
+    }
+    const Drive again = drive;
+    const DriveTrack track = driveTrack;
+    playDrive(again, track);
+}
+
+void MainWindow::showDriveProgress(double current)
+{
+    infoView->updatePosition(current, drive.duration());
+    // The marker by the drive track's time, so it crosses clip boundaries where the
+    // fixes do.
+    const int fix = driveTrack.indexAt(current);
+    if (fix >= 0)
+        mapWidget->showFix(fix);
+}
+
+void MainWindow::updateStrip()
+{
+    if (!player || !player->isOpened() || !drive.isEmpty() || !stripPath.isEmpty() ||
+        currentPath.isEmpty())
+        return;
+    const std::optional<RecordingFacts> facts = videoListWidget->drives()->factsOf(currentPath);
+    if (!facts || !facts->probed)
+        return;
+    // A recording alone is a drive of one clip.
+    const QVector<Drive> alone = groupDrives({*facts});
+    if (alone.size() != 1)
+        return;
+    stripPath = currentPath;
+    showStrip(alone.first(), DriveTrack(alone.first()));
+}
+
+void MainWindow::showStrip(const Drive &shown, const DriveTrack &track)
+{
+    strip->setDrive(shown, track);
+    strip->setPosition(player ? player->videoTime() : 0);
+    stripWanted = true;
+    videoView->showFooter(!isFullScreen());
 }
