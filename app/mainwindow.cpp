@@ -2,6 +2,8 @@
 
 #include "configkeys.h"
 #include "driveheader.h"
+#include "exportcontroller.h"
+#include "factscache.h"
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
@@ -29,6 +31,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -128,6 +131,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     });
 
     setUpDrives();
+    setUpExport();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -761,4 +765,98 @@ void MainWindow::showStrip(const Drive &shown, const DriveTrack &track)
     strip->setPosition(player ? player->videoTime() : 0);
     stripWanted = true;
     videoView->showFooter(!isFullScreen());
+}
+
+void MainWindow::setUpExport()
+{
+    exportController = new ExportController(this);
+    connect(exportController, &ExportController::notice, this, &MainWindow::showNotice);
+    connect(videoView, &JtVideoView::onClick, this, &MainWindow::showVideoMenu);
+}
+
+// True while something plays that can be exported; the marks of an earlier playback are
+// dropped here rather than at every open.
+bool MainWindow::exportReady()
+{
+    if (!player || engineBusy || currentPath.isEmpty() || !player->isOpened() ||
+        player->duration() <= 0)
+        return false;
+    if (exportPlayback != currentPlayback.load()) {
+        exportPlayback = currentPlayback.load();
+        exportController->setDuration(player->duration());
+    }
+    return true;
+}
+
+void MainWindow::markSpan(bool in)
+{
+    if (!exportReady())
+        return;
+    if (in)
+        exportController->markIn(player->videoTime());
+    else
+        exportController->markOut(player->videoTime());
+    showNotice(exportController->spanText(player->videoTime()));
+}
+
+void MainWindow::exportSpan()
+{
+    if (!exportReady()) {
+        showNotice(languageText(QStringLiteral("export_nothing")));
+        return;
+    }
+    const int speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
+    // A drive playing exports from its own timeline.
+    if (!drive.isEmpty()) {
+        exportController->exportSpan(drive, driveTrack, player->videoTime(), speedUnit);
+        return;
+    }
+    // One recording is a drive of one clip: its facts come from the cache the playlist
+    // keeps, or a probe of this one file.
+    QString error;
+    const QVector<Drive> drives = groupDrives(factsOfArguments({currentPath}, &error));
+    if (drives.isEmpty()) {
+        showNotice(languageText(QStringLiteral("export_failed")).arg(error));
+        return;
+    }
+    const Drive &alone = drives.first();
+    exportController->exportSpan(alone, DriveTrack(alone), player->videoTime(), speedUnit);
+}
+
+// A right click on the picture: the export's marks and the export.
+void MainWindow::showVideoMenu(int button, double, double)
+{
+    if (button != Qt::RightButton || !exportReady())
+        return;
+    QMenu menu(this);
+    menu.addAction(languageText(QStringLiteral("mark_in")) + QStringLiteral("\tI"),
+                   [this] { markSpan(true); });
+    menu.addAction(languageText(QStringLiteral("mark_out")) + QStringLiteral("\tO"),
+                   [this] { markSpan(false); });
+    menu.addSeparator();
+    menu.addAction(languageText(QStringLiteral("export")) + QStringLiteral("\tE"),
+                   [this] { exportSpan(); });
+    menu.exec(QCursor::pos());
+}
+
+// Keys a focused child left alone (a text field keeps its letters).
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->isAutoRepeat() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_I:
+        markSpan(true);
+        break;
+    case Qt::Key_O:
+        markSpan(false);
+        break;
+    case Qt::Key_E:
+        exportSpan();
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
 }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+class ExportController;
 class JtVideoView;
 class OxFFPlayer;
 class OxMapWidget;
@@ -102,6 +103,7 @@ public:
     void onSettingsNotSaved(const QString &file) override;
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -127,6 +129,14 @@ private:
     void updateStrip();
     void showStrip(const Drive &drive, const DriveTrack &track);
     void setUpDrives();
+
+    // Evidence export of a span of what plays (exportcontroller.h): I and O set its marks,
+    // E or the picture's context menu exports it.
+    void setUpExport();
+    bool exportReady();
+    void markSpan(bool in);
+    void exportSpan();
+    void showVideoMenu(int button, double x, double y);
 
     // Panes, placed by updateLayout when present.
     JtVideoView *videoView = nullptr;
@@ -158,4 +168,6 @@ private:
     // loop then; reports and commands it delivers must not re-enter the engine.
     bool engineBusy = false;
     std::atomic<quint64> currentPlayback{0};
+    ExportController *exportController = nullptr;
+    quint64 exportPlayback = 0; // the playback the export marks belong to
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "configkeys.h"
+
 #include <QMetaType>
 #include <QPointF>
 #include <QString>
@@ -55,8 +57,7 @@ struct BandSample
     double longitude = 0;
 };
 
-// The speed unit with the values configure.ini's Speed key stores.
-enum class SpeedUnit { Kmh = 0, Mph = 1 };
+
 
 struct ExportRequest
 {
@@ -65,7 +66,7 @@ struct ExportRequest
     double to = 0;
     bool band = true;      // burn the data band into the pictures
     bool routeMap = false; // with a small map of the route in the band
-    SpeedUnit speedUnit = SpeedUnit::Kmh;
+    int speedUnit = SpeedUnit::Kmh; // a value of configure.ini's Speed key
     // Data for a moment, called on the export's thread for every picture (the clock, speed
     // and position shown; the span's clock time in the manifest and the folder's name).
     // None: the band shows no data and the folder is named after the time of export.

@@ -24,7 +24,7 @@ QFont bandFont()
 
 } // namespace
 
-ExportBand::ExportBand(QSize picture, SpeedUnit unit, const QVector<QPointF> &route, bool routeMap)
+ExportBand::ExportBand(QSize picture, int unit, const QVector<QPointF> &route, bool routeMap)
     : speedUnit(unit), font(bandFont())
 {
     const int w = qMax(2, picture.width());
@@ -97,7 +97,7 @@ QPointF ExportBand::mapPoint(double longitude, double latitude) const
     return mapOrigin + QPointF((longitude - west) * xScale, (north - latitude) * yScale);
 }
 
-QStringList ExportBand::texts(const BandSample &sample, SpeedUnit unit)
+QStringList ExportBand::texts(const BandSample &sample, int unit)
 {
     QString clock = QStringLiteral("time unknown");
     if (sample.hasClock) {
@@ -112,7 +112,7 @@ QStringList ExportBand::texts(const BandSample &sample, SpeedUnit unit)
                               d.day(), t.hour(), t.minute(), t.second(),
                               sample.utcOffsetSeconds < 0 ? '-' : '+', offset / 60, offset % 60);
     }
-    const bool mph = unit == SpeedUnit::Mph;
+    const bool mph = SpeedUnit::isMiles(unit);
     const QString unitText = mph ? QStringLiteral("mph") : QStringLiteral("km/h");
     QString speed = QStringLiteral("-- ") + unitText;
     QString position = QStringLiteral("no GPS fix");

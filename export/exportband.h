@@ -19,7 +19,7 @@ class ExportBand
 public:
     enum Field { Clock, Speed, Position, Map, FieldCount };
 
-    ExportBand(QSize picture, SpeedUnit unit, const QVector<QPointF> &route, bool routeMap);
+    ExportBand(QSize picture, int unit, const QVector<QPointF> &route, bool routeMap);
 
     int top() const { return bandTop; }           // first picture row of the band, even
     int height() const { return image.height(); } // even
@@ -32,12 +32,12 @@ public:
     const QImage &picture() const { return image; }
 
     // The texts of the Clock, Speed and Position fields.
-    static QStringList texts(const BandSample &sample, SpeedUnit unit);
+    static QStringList texts(const BandSample &sample, int unit);
 
 private:
     QPointF mapPoint(double longitude, double latitude) const;
 
-    SpeedUnit speedUnit;
+    int speedUnit; // a value of configure.ini's Speed key
     int bandTop = 0;
     QImage image;
     QFont font;

@@ -7,11 +7,15 @@
 #include "mainwindow.h"
 #include "oxffplayer.h"
 #include "oxmapwidget.h"
+#include "streamreader.h"
 #include "testhome.h"
 #include "testrecordings.h"
 #include "videoinfoview.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLCDNumber>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QWebEnginePage>
@@ -249,6 +253,41 @@ private slots:
         w.stopButton()->click();
         emit w.tripPanel()->videoTimeChanged(1.0);
         QVERIFY(!w.engine()->isOpened());
+    }
+
+    // I and O mark the span while paused, E asks where to and exports it in the
+    // background; the window tells where the folder went.
+    void exportMarkedSpan()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 0, kTimeout);
+        w.engine()->requestSeek(1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(w.engine()->videoTime() - 1.0) < 0.05, kTimeout);
+        QTest::keyClick(&w, Qt::Key_I);
+        w.engine()->requestSeek(3.0);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(w.engine()->videoTime() - 3.0) < 0.05, kTimeout);
+        QTest::keyClick(&w, Qt::Key_O);
+        QCOMPARE(w.noticeText(), QString("Span 0:01 to 0:03 (0:02)"));
+
+        const QString target = home->path() + "/exports/new";
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->findChild<QLineEdit *>()->setText(target);
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        QTest::keyClick(&w, Qt::Key_E);
+        QTRY_VERIFY_WITH_TIMEOUT(w.noticeText().startsWith("Exported to "), 60000);
+        const QString folder = w.noticeText().mid(12);
+        QCOMPARE(QFileInfo(folder).dir().path(), target);
+        for (const char *name : {"clip.mp4", "originals/subtitles.mp4", "track.gpx", "SHA256SUMS"})
+            QVERIFY2(QFileInfo::exists(folder + "/" + name), name);
+        StreamReader reader;
+        QVERIFY(reader.open(QFile::encodeName(folder + "/clip.mp4").constData()) >= 0);
+        QVERIFY(qAbs(reader.duration() - 2.0) < 0.05);
     }
 };
 

@@ -142,19 +142,24 @@ void tst_oxffplayer::playsEveryPictureInOrderThenReportsEnd()
     QVERIFY(player.isPlaying());
     QTRY_VERIFY_WITH_TIMEOUT(log.endType() != 0, 15000);
 
+    // Every picture is drawn, or dropped because a busy machine made it late; each one
+    // drawn is the picture of its time, in order, and the last one always comes.
     const auto pictures = sink.snapshot();
-    QCOMPARE(pictures.size(), 50);
+    QCOMPARE(pictures.size() + player.droppedPictures() + player.skippedPictures(), qint64(50));
     for (int i = 0; i < pictures.size(); ++i) {
-        QCOMPARE(frameNumberFromLuma(pictures[i].luma), i % kLumaCycle);
-        QVERIFY2(qAbs(pictures[i].time - i / 25.0) < 0.002, qPrintable(QString::number(i)));
+        const int number = qRound(pictures[i].time * 25);
+        QCOMPARE(frameNumberFromLuma(pictures[i].luma), number % kLumaCycle);
+        QVERIFY2(qAbs(pictures[i].time - number / 25.0) < 0.002, qPrintable(QString::number(i)));
+        QVERIFY(i == 0 || pictures[i].time > pictures[i - 1].time);
         QCOMPARE(pictures[i].width, 96);
     }
+    QCOMPARE(qRound(pictures.last().time * 25), 49);
     const auto reports = log.snapshot();
-    QCOMPARE(reports.size(), 51);
-    for (int i = 0; i < 50; ++i)
+    QCOMPARE(reports.size(), pictures.size() + 1);
+    for (int i = 0; i < pictures.size(); ++i)
         QCOMPARE(reports[i].type, int(OxFFPlayer::ReportPicture));
     QCOMPARE(reports.last().type, int(OxFFPlayer::ReportEnd));
-    QCOMPARE(reports.last().picturesBefore, 50);
+    QCOMPARE(reports.last().picturesBefore, pictures.size());
     QCOMPARE(reports.last().current, pictures.last().time);
     QVERIFY(qAbs(reports.last().duration - 2.0) < 0.05);
 
