@@ -93,7 +93,7 @@ private slots:
         QTest::mouseClick(const_cast<OxSlider *>(slider), Qt::LeftButton, Qt::NoModifier,
                           QPoint(slider->width() * 9 / 10, slider->height() / 2));
         QTRY_COMPARE_WITH_TIMEOUT(engine->currentSource(), 2, kTimeout);
-        QVERIFY(window->timelineStrip()->position() >= 4);
+        QTRY_VERIFY_WITH_TIMEOUT(window->timelineStrip()->position() >= 4, kTimeout);
 
         // After the drive, the row after its last clip (not the clip after the first).
         QTRY_VERIFY_WITH_TIMEOUT(window->currentVideoPath() != clips.first(), kTimeout);
