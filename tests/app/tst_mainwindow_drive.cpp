@@ -2,8 +2,10 @@
 // and whose subtitle tracks carry GPS fixes, grouped in the playlist and played as one
 // recording through the real engine (Xvfb, time zone UTC).
 
+#include "configkeys.h"
 #include "language.h"
 #include "mainwindow.h"
+#include "oxconfigure.h"
 #include "oxffplayer.h"
 #include "oxlistwidget.h"
 #include "oxmapwidget.h"
@@ -70,6 +72,13 @@ private slots:
             QVERIFY(!list->rowWidget(row)->hasDriveHeader());
         QVERIFY(list->rowWidget(0)->driveHeader().contains(QStringLiteral("3 clips")));
         QVERIFY(!list->rowWidget(0)->isEventClip());
+        // The header follows the speed unit and the language at once.
+        QVERIFY(OxConfigure().setIntValue(ConfigKey::Speed, SpeedUnit::Kmh));
+        window->onSpeedUnitChanged(SpeedUnit::Kmh);
+        QVERIFY(list->rowWidget(0)->driveHeader().contains(QStringLiteral(" km ")));
+        window->onLanguageChanged(QStringLiteral("german"));
+        QVERIFY(list->rowWidget(0)->driveHeader().contains(QStringLiteral("3 Clips")));
+        window->onLanguageChanged(QStringLiteral("english"));
 
         doubleClickHeader();
         OxFFPlayer *engine = window->engine();
