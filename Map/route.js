@@ -1,6 +1,8 @@
 // The route drawing shared by the map pages. The player drives a page with four
 // calls: initGpsInfo(), addAddress(lat, lng) once per fix, showPolyline() and
-// play(index). Everything here is drawn with the Leaflet copy beside the page,
+// play(index). A click on the route (or within a finger's width of it) goes back to
+// the player as routeClicked(lat, lng) on the "routeBridge" object of the page's web
+// channel, when the page has one. Everything here is drawn with the Leaflet copy beside the page,
 // so the route, the marker and the scale bar work without a network; the tile
 // layer a page passes in only adds the map underneath when one is reachable.
 (function () {
@@ -27,6 +29,13 @@
 
         var points = [];
         var line = null;
+        // Wider than the line and invisible: what a click on the route hits.
+        var hitLine = null;
+        var bridge = null;
+        if (typeof qt !== 'undefined' && qt.webChannelTransport && typeof QWebChannel !== 'undefined')
+            new QWebChannel(qt.webChannelTransport, function (channel) {
+                bridge = channel.objects.routeBridge || null;
+            });
         var ends = [];
         var marker = null;
         var markerIndex = -1;
@@ -37,6 +46,9 @@
         function forgetRoute() {
             if (line)
                 map.removeLayer(line);
+            if (hitLine)
+                map.removeLayer(hitLine);
+            hitLine = null;
             ends.forEach(function (layer) { map.removeLayer(layer); });
             if (marker)
                 map.removeLayer(marker);
@@ -82,18 +94,30 @@
         window.showPolyline = function () {
             if (line)
                 map.removeLayer(line);
+            if (hitLine)
+                map.removeLayer(hitLine);
+            hitLine = null;
             ends.forEach(function (layer) { map.removeLayer(layer); });
             ends = [];
             line = null;
             if (points.length === 0)
                 return;
             line = L.polyline(points, { color: '#1e6fd9', weight: 4, opacity: 0.85 }).addTo(map);
+            hitLine = L.polyline(points, { weight: 24, opacity: 0, interactive: true }).addTo(map);
+            hitLine.on('click', function (e) {
+                L.DomEvent.stopPropagation(e);
+                window.__lastClick = [e.latlng.lat, e.latlng.lng];
+                if (bridge)
+                    bridge.routeClicked(e.latlng.lat, e.latlng.lng);
+            });
             ends.push(L.circleMarker(points[0], {
-                radius: 5, color: '#ffffff', weight: 2, fillColor: '#2e9d3a', fillOpacity: 1
+                radius: 5, color: '#ffffff', weight: 2, fillColor: '#2e9d3a', fillOpacity: 1,
+                interactive: false
             }).addTo(map));
             if (points.length > 1)
                 ends.push(L.circleMarker(points[points.length - 1], {
-                    radius: 5, color: '#ffffff', weight: 2, fillColor: '#c62828', fillOpacity: 1
+                    radius: 5, color: '#ffffff', weight: 2, fillColor: '#c62828', fillOpacity: 1,
+                    interactive: false
                 }).addTo(map));
             if (marker)
                 marker.bringToFront();
@@ -111,7 +135,8 @@
             var where = points[index];
             if (!marker)
                 marker = L.circleMarker(where, {
-                    radius: 8, color: '#ffffff', weight: 3, fillColor: '#e65100', fillOpacity: 1
+                    radius: 8, color: '#ffffff', weight: 3, fillColor: '#e65100', fillOpacity: 1,
+                    interactive: false
                 }).addTo(map);
             else
                 marker.setLatLng(where);

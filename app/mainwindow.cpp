@@ -18,6 +18,7 @@
 #include "oxvideoinfo.h"
 #include "oxvideolistwidget.h"
 #include "oxvideoview.h"
+#include "routeseek.h"
 #include "timelinestrip.h"
 #include "videoinfoview.h"
 
@@ -41,6 +42,10 @@
 #include <QUrl>
 
 namespace {
+
+// Jumps of the arrow keys, and with Shift, in seconds.
+constexpr double kShortJump = 5;
+constexpr double kLongJump = 60;
 
 // How long a notice stays.
 constexpr int kNoticeMs = 12000;
@@ -242,8 +247,8 @@ void MainWindow::openVideo(const QString &path)
     if (player)
         stopEngine();
     currentPath = path;
-    drive = Drive();
-    driveTrack = DriveTrack();
+    openedDrive = Drive();
+    openedTrack = DriveTrack();
     if (recordingPathKind(path) == RecordingPath::NotAFile) {
         // Refused before anything reads it: a FIFO or a device would hold up the window,
         // a URL would reach the network.
@@ -416,7 +421,7 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
             if (lastSecond >= 0)
                 mapWidget->holdPages(false);
             lastSecond = second;
-            if (!drive.isEmpty()) {
+            if (!openedDrive.isEmpty()) {
                 showDriveProgress(current);
             } else {
                 infoView->updatePosition(current, duration);
@@ -440,7 +445,7 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
     if (type != OxFFPlayer::ReportEnd)
         return;
     // After a drive, the row after the drive's last clip.
-    const QString ended = drive.isEmpty() ? currentPath : drive.clips.last().facts.path;
+    const QString ended = openedDrive.isEmpty() ? currentPath : openedDrive.clips.last().facts.path;
     OxVideoInfo *next = nullptr;
     if (videoListWidget->nextVideoInfo(ended, &next) && next->filesExist()) {
         const QString path = next->videos.first().path;
@@ -613,9 +618,10 @@ void MainWindow::changeEvent(QEvent *event)
 
 // Routes Space and Escape to keyReleaseEvent, whichever child of this window has the
 // focus: a focused button must not take Space for a click, and Escape must leave full
-// screen from anywhere. Every other key, press and release alike, goes to the focused
-// widget as usual (the map page needs both). A modal dialog (file or settings dialog)
-// keeps its own keys, and other top-level windows are left alone.
+// screen from anywhere. The keys of playback (playbackKey) act on press unless a text
+// field or the map page has the focus. Every other key, press and release alike, goes
+// to the focused widget as usual (the map page needs both). A modal dialog (file or settings
+// dialog) keeps its own keys, and other top-level windows are left alone.
 //
 // Drags and drops over any child come here too: the map's web views would otherwise
 // take a dropped file and load it in place of the map page.
@@ -642,8 +648,13 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
     auto *keyEvent = static_cast<QKeyEvent *>(event);
     const int key = keyEvent->key();
-    if (key != Qt::Key_Space && key != Qt::Key_Escape)
-        return false;
+    if (key != Qt::Key_Space && key != Qt::Key_Escape) {
+        // The keys of playback act on press, before a button or a list takes the arrows
+        // for moving the focus or the letters for a search.
+        if (type != QEvent::KeyPress || keepsKeys(widget) || keepsKeys(QApplication::focusWidget()))
+            return false;
+        return playbackKey(keyEvent);
+    }
     // Neither press nor release of our keys reaches the child; the release acts.
     if (type == QEvent::KeyRelease)
         keyReleaseEvent(keyEvent);
@@ -688,19 +699,19 @@ bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
     if (player)
         stopEngine();
     resetTripDisplay();
-    drive = newDrive;
-    driveTrack = track;
-    currentPath = drive.clips.first().facts.path;
-    infoView->setDrive(drive, driveTrack);
-    if (driveTrack.hasValidFix())
-        mapWidget->showRoute(driveTrack.fixes());
+    openedDrive = newDrive;
+    openedTrack = track;
+    currentPath = openedDrive.clips.first().facts.path;
+    infoView->setDrive(openedDrive, openedTrack);
+    if (openedTrack.hasValidFix())
+        mapWidget->showRoute(openedTrack.fixes());
     lastSecond = -1;
 
     // One source per clip; the engine opens each when it comes to it and skips one
     // that fails.
     std::vector<OxPlaySource> sources;
-    sources.reserve(size_t(drive.clips.size()));
-    for (const DriveClip &clip : drive.clips)
+    sources.reserve(size_t(openedDrive.clips.size()));
+    for (const DriveClip &clip : openedDrive.clips)
         sources.push_back(
             {QFile::encodeName(clip.facts.path), clip.clipIn, clip.clipOut, clip.driveStart});
     videoView->hideLogo();
@@ -718,34 +729,34 @@ bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
     }
     showPlayingState();
     mapWidget->holdPages(true);
-    showStrip(drive, driveTrack);
+    showStrip(openedDrive, openedTrack);
     return true;
 }
 
 void MainWindow::reopen()
 {
-    if (drive.isEmpty()) {
+    if (openedDrive.isEmpty()) {
         openVideo(currentPath);
         return;
     }
-    const Drive again = drive;
-    const DriveTrack track = driveTrack;
+    const Drive again = openedDrive;
+    const DriveTrack track = openedTrack;
     playDrive(again, track);
 }
 
 void MainWindow::showDriveProgress(double current)
 {
-    infoView->updatePosition(current, drive.duration());
+    infoView->updatePosition(current, openedDrive.duration());
     // The marker by the drive track's time, so it crosses clip boundaries where the
     // fixes do.
-    const int fix = driveTrack.indexAt(current);
+    const int fix = openedTrack.indexAt(current);
     if (fix >= 0)
         mapWidget->showFix(fix);
 }
 
 void MainWindow::updateStrip()
 {
-    if (!player || !player->isOpened() || !drive.isEmpty() || !stripPath.isEmpty() ||
+    if (!player || !player->isOpened() || !openedDrive.isEmpty() || !stripPath.isEmpty() ||
         currentPath.isEmpty())
         return;
     const std::optional<RecordingFacts> facts = videoListWidget->drives()->factsOf(currentPath);
@@ -772,6 +783,7 @@ void MainWindow::setUpExport()
     exportController = new ExportController(this);
     connect(exportController, &ExportController::notice, this, &MainWindow::showNotice);
     connect(videoView, &JtVideoView::onClick, this, &MainWindow::showVideoMenu);
+    connect(mapWidget, &OxMapWidget::routeClicked, this, &MainWindow::seekToRoutePlace);
 }
 
 // True while something plays that can be exported; the marks of an earlier playback are
@@ -805,22 +817,55 @@ void MainWindow::exportSpan()
         showNotice(languageText(QStringLiteral("export_nothing")));
         return;
     }
-    const int speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
-    // A drive playing exports from its own timeline.
-    if (!drive.isEmpty()) {
-        exportController->exportSpan(drive, driveTrack, player->videoTime(), speedUnit);
+    const Drive *playing = playingDrive();
+    if (!playing) {
+        showNotice(languageText(QStringLiteral("export_nothing")));
         return;
     }
-    // One recording is a drive of one clip: its facts come from the cache the playlist
-    // keeps, or a probe of this one file.
-    QString error;
-    const QVector<Drive> drives = groupDrives(factsOfArguments({currentPath}, &error));
-    if (drives.isEmpty()) {
-        showNotice(languageText(QStringLiteral("export_failed")).arg(error));
-        return;
+    exportController->exportSpan(
+        *playing, *playingTrack(), player->videoTime(),
+        OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel));
+}
+
+const Drive *MainWindow::playingDrive()
+{
+    if (!player || !player->isOpened() || currentPath.isEmpty())
+        return nullptr;
+    if (!openedDrive.isEmpty())
+        return &openedDrive;
+    if (drivePlayback != currentPlayback.load() || !drive) {
+        drivePlayback = currentPlayback.load();
+        driveTrack.reset();
+        // One recording is a drive of one clip: its facts come from the cache the
+        // playlist keeps, or a probe of this one file.
+        QString error;
+        const QVector<Drive> drives = groupDrives(factsOfArguments({currentPath}, &error));
+        drive = drives.isEmpty() ? nullptr : std::make_unique<Drive>(drives.first());
     }
-    const Drive &alone = drives.first();
-    exportController->exportSpan(alone, DriveTrack(alone), player->videoTime(), speedUnit);
+    return drive.get();
+}
+
+const DriveTrack *MainWindow::playingTrack()
+{
+    const Drive *playing = playingDrive();
+    if (playing == &openedDrive)
+        return &openedTrack;
+    if (playing && !driveTrack)
+        driveTrack = std::make_unique<DriveTrack>(*playing);
+    return driveTrack.get();
+}
+
+// A click on the map's route: the moment the car was there (the passage nearest to the
+// playing position where the route passes twice). Paused playback stays paused.
+void MainWindow::seekToRoutePlace(double latitude, double longitude)
+{
+    if (engineBusy || !player || !player->isOpened())
+        return;
+    const DriveTrack *track = playingTrack();
+    if (!track)
+        return;
+    if (const auto time = routeTimeNear(*track, latitude, longitude, player->videoTime()))
+        player->requestSeek(*time);
 }
 
 // A right click on the picture: the export's marks and the export.
@@ -839,24 +884,59 @@ void MainWindow::showVideoMenu(int button, double, double)
     menu.exec(QCursor::pos());
 }
 
-// Keys a focused child left alone (a text field keeps its letters).
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
-    if (event->isAutoRepeat() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+    if (!playbackKey(event))
         QMainWindow::keyPressEvent(event);
-        return;
+}
+
+// A field that takes typed text, or the map page (its arrows move the map): the keys of
+// playback are theirs while they have the focus.
+bool MainWindow::keepsKeys(const QWidget *focus)
+{
+    for (const QObject *o = focus; o; o = o->parent()) {
+        if (o->inherits("QLineEdit") || o->inherits("QAbstractSpinBox") ||
+            o->inherits("QTextEdit") || o->inherits("QPlainTextEdit") ||
+            o->inherits("QWebEngineView"))
+            return true;
     }
-    switch (event->key()) {
+    return false;
+}
+
+// The keys of playback: I and O mark the span to export and E exports it; Left and Right
+// jump 5 s, with Shift 60 s, playing or paused. Press acts; true when the key was one of
+// them.
+bool MainWindow::playbackKey(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers =
+        event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (modifiers != Qt::NoModifier)
+        return false;
+    const int key = event->key();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        if (player && !engineBusy && player->isOpened() && player->duration() > 0) {
+            const double jump = (shift ? kLongJump : kShortJump) * (key == Qt::Key_Left ? -1 : 1);
+            // A jump past the end goes to the last picture, not out of the recording.
+            const double end = qMax(0.0, player->duration() - 0.1);
+            const double target = qBound(0.0, player->videoTime() + jump, end);
+            player->requestSeek(target);
+        }
+        return true;
+    }
+    if (shift || event->isAutoRepeat())
+        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E;
+    switch (key) {
     case Qt::Key_I:
         markSpan(true);
-        break;
+        return true;
     case Qt::Key_O:
         markSpan(false);
-        break;
+        return true;
     case Qt::Key_E:
         exportSpan();
-        break;
+        return true;
     default:
-        QMainWindow::keyPressEvent(event);
+        return false;
     }
 }

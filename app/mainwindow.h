@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 
 class ExportController;
 class JtVideoView;
@@ -43,8 +44,9 @@ public:
     // row as one recording: one timeline over its clips, the whole route on the map.
     // When the drive ends, the row after its last clip plays.
     void openDrive(int row);
-    // The drive playing now; empty while a single recording (or nothing) plays.
-    const Drive &playingDrive() const { return drive; }
+    // The drive opened from its playlist header; empty while a single recording (or
+    // nothing) plays.
+    const Drive &currentDrive() const { return openedDrive; }
 
     // Shows a line of text over the bottom of the picture for a while: what the user has
     // to know about something that failed (a path refused, a file that could not be
@@ -137,6 +139,13 @@ private:
     void markSpan(bool in);
     void exportSpan();
     void showVideoMenu(int button, double x, double y);
+    // The drive that plays (one recording: a drive of one clip) and its track, made when
+    // first asked for in a playback; null when nothing plays or the facts cannot be read.
+    const Drive *playingDrive();
+    const DriveTrack *playingTrack();
+    void seekToRoutePlace(double latitude, double longitude);
+    static bool keepsKeys(const QWidget *focus);
+    bool playbackKey(QKeyEvent *event);
 
     // Panes, placed by updateLayout when present.
     JtVideoView *videoView = nullptr;
@@ -157,8 +166,8 @@ private:
 
     OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
     QString currentPath;          // last path given to openVideo; a drive's first clip
-    Drive drive;                  // the drive playing; empty for a single recording
-    DriveTrack driveTrack;        // its track
+    Drive openedDrive;            // the drive playing; empty for a single recording
+    DriveTrack openedTrack;       // its track
     QString stripPath;            // the recording the strip shows alone; empty: none
     bool stripWanted = false;     // the strip has something to show for what plays
     // Whole second of the last progress report shown on the panel and the map; -1
@@ -169,5 +178,8 @@ private:
     bool engineBusy = false;
     std::atomic<quint64> currentPlayback{0};
     ExportController *exportController = nullptr;
-    quint64 exportPlayback = 0; // the playback the export marks belong to
+    quint64 exportPlayback = 0;             // the playback the export marks belong to
+    std::unique_ptr<Drive> drive;           // of playingDrive()
+    std::unique_ptr<DriveTrack> driveTrack; // of playingTrack()
+    quint64 drivePlayback = 0;              // the playback they belong to
 };

@@ -9,11 +9,15 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -187,6 +191,19 @@ int OxAudioOutput::write(const uint8_t *bytes, qint64 length, const std::atomic<
     return 0;
 }
 
+qint64 OxAudioOutput::writeSome(const uint8_t *bytes, qint64 length)
+{
+    if (!isUsable())
+        return -1;
+    const qint64 room = std::min<qint64>(length, output->bytesFree());
+    if (room <= 0)
+        return 0;
+    const qint64 w = device->write(reinterpret_cast<const char *>(bytes), room);
+    if (w < 0)
+        qDebug("audio write = %lld, error %d", w, int(output->error()));
+    return w;
+}
+
 bool OxAudioOutput::isUsable() const
 {
     return output && device && output->state() != QAudio::StoppedState &&
@@ -198,6 +215,14 @@ double OxAudioOutput::bufferSeconds() const
     if (!output || opened.bytesPerFrame() <= 0)
         return 0;
     return opened.durationForBytes(output->bufferSize()) / 1e6;
+}
+
+double OxAudioOutput::queuedSeconds() const
+{
+    if (!output || opened.bytesPerFrame() <= 0)
+        return 0;
+    const qint64 queued = qint64(output->bufferSize()) - output->bytesFree();
+    return queued > 0 ? opened.durationForBytes(qint32(queued)) / 1e6 : 0.0;
 }
 
 void OxAudioOutput::stop()
@@ -401,4 +426,124 @@ void OxAudioResampler::pushFrame(const AVFrame *frame, double time, int first, i
         appendAndCut(planes, piece, frame->format, time);
         done += piece;
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// OxAudioTempo
+
+OxAudioTempo::OxAudioTempo(int sampleRate, int sampleFormat, int channelCount)
+    : rate(sampleRate), format(sampleFormat), channels(channelCount),
+      frameBytes(av_get_bytes_per_sample(AVSampleFormat(sampleFormat)) * channelCount),
+      in(makeFrame()), out(makeFrame())
+{
+}
+
+OxAudioTempo::~OxAudioTempo() = default;
+
+bool OxAudioTempo::setTempo(double tempo)
+{
+    current = tempo;
+    return build();
+}
+
+bool OxAudioTempo::build()
+{
+    graph.reset();
+    source = sink = nullptr;
+    inSamples = outSamples = 0;
+    if (current == 1.0)
+        return true;
+    const bool packed = !av_sample_fmt_is_planar(AVSampleFormat(format));
+    if (!packed || frameBytes <= 0 || rate <= 0 || current < kMinFilterTempo * kMinFilterTempo)
+        return false;
+    AVFilterGraphPtr g(avfilter_graph_alloc());
+    if (!g)
+        return false;
+    g->nb_threads = 1;
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    char layoutName[64] = {0};
+    av_channel_layout_describe(&layout, layoutName, sizeof(layoutName));
+    const QByteArray args =
+        QString::asprintf("sample_rate=%d:sample_fmt=%s:channel_layout=%s:"
+                          "time_base=1/%d",
+                          rate, av_get_sample_fmt_name(AVSampleFormat(format)), layoutName, rate)
+            .toLatin1();
+    AVFilterContext *src = nullptr;
+    if (avfilter_graph_create_filter(&src, avfilter_get_by_name("abuffer"), "in", args.constData(),
+                                     nullptr, g.get()) < 0)
+        return false;
+    // The sink takes only the format that came in, so nothing is converted behind our back.
+    AVFilterContext *snk =
+        avfilter_graph_alloc_filter(g.get(), avfilter_get_by_name("abuffersink"), "out");
+    const int formats[] = {format, AV_SAMPLE_FMT_NONE};
+    const int rates[] = {rate, -1};
+    constexpr int options = AV_OPT_SEARCH_CHILDREN; // a filter's options are its private part's
+    if (!snk || av_opt_set_int_list(snk, "sample_fmts", formats, AV_SAMPLE_FMT_NONE, options) < 0 ||
+        av_opt_set_int_list(snk, "sample_rates", rates, -1, options) < 0 ||
+        av_opt_set(snk, "ch_layouts", layoutName, options) < 0 ||
+        avfilter_init_str(snk, nullptr) < 0)
+        return false;
+    // One filter takes tempos from a half up; below that the tempo is split in two.
+    const int stages = current < kMinFilterTempo ? 2 : 1;
+    const double each = stages == 2 ? std::sqrt(current) : current;
+    AVFilterContext *previous = src;
+    for (int i = 0; i < stages; ++i) {
+        AVFilterContext *stage = nullptr;
+        const QByteArray tempoArg = QByteArray("tempo=") + QByteArray::number(each, 'f', 6);
+        if (avfilter_graph_create_filter(&stage, avfilter_get_by_name("atempo"), nullptr,
+                                         tempoArg.constData(), nullptr, g.get()) < 0 ||
+            avfilter_link(previous, 0, stage, 0) < 0)
+            return false;
+        previous = stage;
+    }
+    if (avfilter_link(previous, 0, snk, 0) < 0 || avfilter_graph_config(g.get(), nullptr) < 0)
+        return false;
+    graph = std::move(g);
+    source = src;
+    sink = snk;
+    return true;
+}
+
+void OxAudioTempo::process(const uint8_t *bytes, int size, std::vector<uint8_t> *output)
+{
+    const int samples = frameBytes > 0 ? size / frameBytes : 0;
+    if (samples <= 0)
+        return;
+    if (!graph) {
+        output->insert(output->end(), bytes, bytes + size_t(samples) * frameBytes);
+        return;
+    }
+    in->nb_samples = samples;
+    in->format = format;
+    in->sample_rate = rate;
+    av_channel_layout_default(&in->ch_layout, channels);
+    in->pts = inSamples;
+    if (av_frame_get_buffer(in.get(), 0) < 0)
+        return;
+    std::memcpy(in->data[0], bytes, size_t(samples) * frameBytes);
+    inSamples += samples;
+    // The source takes the frame's buffer and leaves in empty for the next one.
+    if (av_buffersrc_add_frame(source, in.get()) < 0) {
+        av_frame_unref(in.get());
+        return;
+    }
+    while (av_buffersink_get_frame(sink, out.get()) >= 0) {
+        const size_t n = size_t(out->nb_samples) * frameBytes;
+        output->insert(output->end(), out->data[0], out->data[0] + n);
+        outSamples += out->nb_samples;
+        av_frame_unref(out.get());
+    }
+}
+
+double OxAudioTempo::heldSeconds() const
+{
+    if (!graph || rate <= 0)
+        return 0;
+    return std::max(0.0, (double(inSamples) - double(outSamples) * current) / rate);
+}
+
+void OxAudioTempo::reset()
+{
+    build();
 }

@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+struct AVFilterContext;
 class MutexQueue;
 class OxAudioData;
 class QAudioOutput;
@@ -27,6 +29,9 @@ public:
     // Writes all bytes, waiting while the device is full. Returns 0, or -1 when the device
     // failed (the rest of the bytes are dropped) or abort was raised while waiting.
     int write(const uint8_t *bytes, qint64 length, const std::atomic<bool> *abort = nullptr);
+    // Writes as much as the device has room for, without waiting: the bytes written (0
+    // when it is full), or -1 when the device failed.
+    qint64 writeSome(const uint8_t *bytes, qint64 length);
     void stop();
 
     bool isStarted() const { return output != nullptr; }
@@ -34,6 +39,11 @@ public:
     bool isUsable() const;
     // Seconds of sound the device buffers; 0 when not started.
     double bufferSeconds() const;
+    // Seconds of sound written and not yet played: what is heard now trails the last
+    // byte written by this much. 0 when not started.
+    double queuedSeconds() const;
+    // Bytes of one second of sound in the opened format.
+    int bytesPerSecond() const { return opened.bytesForDuration(1000000); }
     // The format the device was opened with (after any fallback to the nearest one).
     QAudioFormat format() const { return opened; }
 
@@ -80,6 +90,11 @@ public:
     int chunkSize(int plane) const { return chunkBytes[plane]; }
     int samplesPerChunk() const { return chunkSamples; }
     uint64_t outputLayout() const { return outLayout; }
+    int outputRate() const { return outRate; }
+    int outputFormat() const { return outFormat; }
+    int outputChannels() const { return outChannels; }
+    // Bytes of one second of converted sound, all planes together.
+    int outputBytesPerSecond() const { return outRate * outChannels * bytesPerSample; }
     uint64_t inputLayout() const { return inLayout; }
     qint64 queuedChunks() const;
 
@@ -108,4 +123,46 @@ private:
     // Format and time of the last frame pushed, for what a flush of the converter yields.
     int lastFormat = 0;
     double lastTime = 0;
+};
+
+// Plays sound faster or slower with its pitch kept (FFmpeg's atempo filter, two of them
+// in a row below half speed). Takes and gives packed sound in one format; used by the
+// audio thread alone.
+class OxAudioTempo
+{
+public:
+    OxAudioTempo(int sampleRate, int sampleFormat, int channels);
+    ~OxAudioTempo();
+    OxAudioTempo(const OxAudioTempo &) = delete;
+    OxAudioTempo &operator=(const OxAudioTempo &) = delete;
+
+    // Tempo 1 passes the sound unchanged. False when the filter cannot be built for the
+    // tempo or the format; the sound then passes unchanged too.
+    bool setTempo(double tempo);
+    double tempo() const { return current; }
+    // Appends to out what the filter gives for these bytes (a whole number of frames).
+    void process(const uint8_t *bytes, int size, std::vector<uint8_t> *out);
+    // Seconds of input taken and not given out yet.
+    double heldSeconds() const;
+    // Drops what the filter holds (after a seek).
+    void reset();
+
+    // The lowest tempo one filter takes; below it two are chained.
+    static constexpr double kMinFilterTempo = 0.5;
+
+private:
+    bool build();
+
+    int rate;
+    int format;
+    int channels;
+    int frameBytes;
+    double current = 1;
+    AVFilterGraphPtr graph;            // none at tempo 1 or when it could not be built
+    AVFilterContext *source = nullptr; // owned by graph
+    AVFilterContext *sink = nullptr;   // owned by graph
+    AVFramePtr in;
+    AVFramePtr out;
+    qint64 inSamples = 0;
+    qint64 outSamples = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QtGlobal>
 
 #include <atomic>
@@ -16,6 +17,7 @@ class OxYUV420P;
 class OxDecodeThread;
 class OxVideoThread;
 class OxAudioThread;
+class OxStepThread;
 class OxThread;
 struct AVFrame;
 struct AVCodecContext;
@@ -60,10 +62,38 @@ using PlayerCallback = void (*)(void *owner, int type, double current, double du
 // the timeline. A source that cannot be opened or read is skipped with a warning. All
 // times the player reports (pictures, sound, clocks, seeks, duration) are timeline times;
 // for a single recording the timeline is the recording's own time.
+//
+// The picture queue is bounded by bytes as well as by pictures, so a large picture size
+// costs no more memory than a small one. Decoded pictures already in the queue's layout
+// are queued by reference, not copied.
+//
+// Sound comes with the first picture: the device is opened while the first pictures are
+// decoded, sound is decoded ahead of a late picture decoder (video packets wait in a
+// queue of their own), and the device is kept full. The sound clock is what is heard:
+// the sound written minus what the device still holds.
+//
+// Playback rate: the picture clock runs at the rate; up to kMaxSoundRate the sound plays
+// at that tempo with its pitch kept, above it is muted; from kKeyOnlyRate on only key
+// pictures are decoded, each held on screen for the time up to the next.
+//
+// Frame step: while paused, stepForward() shows the next picture and stepBackward() the
+// one before the picture on screen (decoded from the key picture before it), across
+// the sources of a sequence too.
 class OxFFPlayer
 {
 public:
     enum ReportType { ReportEnd = 1, ReportError = 2, ReportPicture = 3 };
+
+    // The picture queue never holds more than this many bytes of pictures, nor fewer
+    // than kMinQueuedPictures pictures.
+    static constexpr qint64 kPictureQueueBytes = 64 << 20;
+    static constexpr int kMinQueuedPictures = 3;
+    // Rates a window offers, slowest first; setRate takes any rate between the ends.
+    static constexpr double kRates[] = {0.25, 0.5, 1, 2, 4, 8, 16};
+    // Up to this rate the sound plays; faster, it is muted.
+    static constexpr double kMaxSoundRate = 2;
+    // From this rate on only key pictures are decoded.
+    static constexpr double kKeyOnlyRate = 8;
 
     OxFFPlayer();
     virtual ~OxFFPlayer();
@@ -72,6 +102,8 @@ public:
     virtual void videoLoop();
     virtual void audioLoop();
     virtual int seek(double seconds, int flags);
+    // The frame step thread's work: the steps asked for, one after the other.
+    void stepLoop();
 
     void setVideoView(OxFrameSink *view);
     void setCallback(void *owner, PlayerCallback cb);
@@ -89,6 +121,21 @@ public:
     void stop();
     bool isOpened() const;
     bool isPlaying() const;
+
+    // Playback rate, kept within kRates' ends; takes effect at once, playing or paused,
+    // and stays for the next recording opened. Any thread.
+    void setRate(double rate);
+    double rate() const { return playRate.load(); }
+    // The rate of kRates one step faster (direction > 0) or slower than current; the
+    // same rate at either end. For the window's rate keys.
+    static double stepRate(double current, int direction);
+
+    // Frame step. A playing player pauses first. The picture reaches the view from a
+    // worker thread and is reported with type 3 like any other; videoTime() follows.
+    // Steps asked for while one is under way are carried out in turn. Nothing happens at
+    // either end of the timeline. False when nothing is open.
+    bool stepForward();
+    bool stepBackward();
 
     // Read-outs for the owner, tests and benchmarks; safe from any thread.
     double videoTime() const { return _videoTime.load(); }
@@ -117,11 +164,18 @@ public:
     static std::unique_ptr<OxYUV420P> toYUV420P(const AVFrame *frame);
     // The picture queue limit for a gop size: twice the gop, kept within 30..60.
     static int frameCacheForGop(int gop);
+    // That limit lowered so the queue holds no more than kPictureQueueBytes of pictures of
+    // width x height, and raised to kMinQueuedPictures.
+    static int frameCacheFor(int gop, int width, int height);
     // Microseconds per picture for an average frame rate; 33000 when it is unknown.
     static qint64 intervalFor(int num, int den);
 
 private:
     struct Playing;
+    // Where a seek lands: at the key picture at or before the target (what the owner's
+    // seeks do), exactly at the picture on screen at the target, or at the first picture
+    // after it. Pictures and sound before an exact target are decoded but not queued.
+    enum SeekKind { SeekToKey, SeekAt, SeekAfter };
 
     int openSource(int index, std::unique_ptr<StreamReader> *opened) const;
     int sourceAt(double timelineSeconds) const;
@@ -129,9 +183,18 @@ private:
     void play(int index);
     bool advance();
     void prepare(int index, double position);
-    void buildAudioPath(const AVCodecContext *audio);
+    bool buildResampler(const AVCodecContext *audio);
+    void startAudioOutput();
     template <class Thread> static void stopThread(std::unique_ptr<Thread> &thread);
+    void stopStepping();
+    bool step(int direction);
+    bool stepOnce(int direction);
+    std::unique_ptr<OxYUV420P> nextPicture();
+    void show(std::unique_ptr<OxYUV420P> picture);
+    void askSeek(double seconds, SeekKind kind);
     void report(int type);
+    void setClock(double seconds);
+    double clockNow() const;
     int videoGopSize() const;
 
     // The sequence, written by openSequence() while no worker runs, read by the decode
@@ -153,6 +216,7 @@ private:
     std::unique_ptr<OxDecodeThread> decodeThread;
     std::unique_ptr<OxVideoThread> videoThread;
     std::unique_ptr<OxAudioThread> audioThread;
+    std::unique_ptr<OxStepThread> stepThread;
     std::unique_ptr<MutexQueue> pictureQueue;
     std::unique_ptr<OxAudioResampler> audioResampler;
     std::unique_ptr<OxAudioOutput> audioOutput;
@@ -166,9 +230,37 @@ private:
     // wall clock while the decoder is late. Sound is released up to it. Written by the
     // video thread (and by a seek on the decode thread), read by the audio thread.
     std::atomic<double> clockTime{0};
+    // When clockTime was set (av_gettime microseconds); written after it (setClock).
+    std::atomic<int64_t> clockAt{0};
     // Counts a successful seek, so the video thread knows its last picture is stale.
-    // Written by the decode thread, read by the video thread.
+    // Written by the decode thread, read by the video, audio and step threads.
     std::atomic<int> seekCount{0};
+    // Set by the decode thread while it carries out a seek it has taken; read by the step
+    // thread, which waits for the pictures of the new position.
+    std::atomic<bool> seeking{false};
+    // Where the requested seek lands (a SeekKind). Written with the request (owner, step
+    // thread or the decode thread itself), read by the decode thread.
+    std::atomic<int> seekKind{0};
+    // The video thread runs (set by resume(), cleared by pause() and stop()); read by the
+    // decode thread, which decodes key pictures only at a fast rate while pictures flow.
+    std::atomic<bool> picturesFlowing{false};
+    // The decode thread decodes key pictures only: written by it, read by pause().
+    std::atomic<bool> keysOnlyDecoding{false};
+    // The playback rate: written by setRate() (any thread), read by the workers.
+    std::atomic<double> playRate{1.0};
+    // The picture clock runs: set by the video thread with its first picture after
+    // resume(), cleared by resume(). The sound waits for it, so it starts with the picture.
+    std::atomic<bool> clockRunning{false};
+    // A picture the video thread had taken from the queue and not yet shown when it was
+    // stopped; shown first by whoever shows the next picture. Written by the video thread
+    // as it ends, taken by the thread started after it (stopThread joins in between).
+    std::unique_ptr<OxYUV420P> unshown;
+    // Steps asked for and not yet carried out (+ forward, - backward), and whether a step
+    // thread is working on them. Guarded by stepMutex: the owner adds, the step thread
+    // takes.
+    QMutex stepMutex;
+    int stepsWanted = 0;
+    bool stepping = false;
     // How much the decoder leaves out to catch up: 0 nothing, 1 pictures nothing refers
     // to, 2 every bidirectional picture. Written by the video thread, read by the decode
     // thread.
@@ -182,7 +274,8 @@ private:
     std::atomic<int> frameCache{30};
     std::atomic<qint64> interval{33000};
     std::atomic<double> _duration{0};
-    // Written by the owner, cleared by the decode thread once carried out.
+    // Written by the owner (and the step and decode threads for their own seeks), cleared
+    // by the decode thread once taken.
     std::atomic<bool> seekPending{false};
     std::atomic<double> seekTarget{0};
     // Written by the decode thread as it reaches the end, read by the video thread.

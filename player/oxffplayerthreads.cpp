@@ -28,3 +28,9 @@ void OxAudioThread::run()
     if (player)
         player->audioLoop();
 }
+
+void OxStepThread::run()
+{
+    if (player)
+        player->stepLoop();
+}

@@ -41,3 +41,13 @@ public:
 protected:
     void run() override;
 };
+
+// Carries out frame steps while the player is paused.
+class OxStepThread : public OxFFPlayerThread
+{
+public:
+    using OxFFPlayerThread::OxFFPlayerThread;
+
+protected:
+    void run() override;
+};

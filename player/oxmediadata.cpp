@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -43,11 +44,31 @@ OxYUV420P::OxYUV420P(const uint8_t *const planes[3], int w, int h, const int *li
                   lineSizes ? &lineSizes[2] : nullptr);
 }
 
+OxYUV420P::OxYUV420P(AVFramePtr referenced) : frame(std::move(referenced))
+{
+    width = frame->width;
+    height = frame->height;
+    y = frame->data[0];
+    u = frame->data[1];
+    v = frame->data[2];
+}
+
+bool OxYUV420P::isPacked(const AVFrame *f)
+{
+    return f && f->format == AV_PIX_FMT_YUV420P && f->buf[0] && f->width > 0 && f->height > 0 &&
+           f->data[0] && f->data[1] && f->data[2] && f->linesize[0] == f->width &&
+           f->linesize[1] == f->width / 2 && f->linesize[2] == f->width / 2 && f->width % 2 == 0;
+}
+
 OxYUV420P::~OxYUV420P()
 {
-    delete[] y;
-    delete[] u;
-    delete[] v;
+    if (frame) {
+        frame.reset(); // the planes belong to the frame
+    } else {
+        delete[] y;
+        delete[] u;
+        delete[] v;
+    }
     y = u = v = nullptr;
     width = height = 0;
 }

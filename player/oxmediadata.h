@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ffmpeg_ptr.h"
+
 #include <cstdint>
 
 // Items carried between the engine's threads. Queues and views destroy them through
@@ -31,7 +33,15 @@ public:
     // With line sizes each row is copied on its own, dropping the padding FFmpeg adds.
     OxYUV420P(const uint8_t *const planes[3], int width, int height,
               const int *lineSizes = nullptr);
+    // Takes a reference to a decoded frame whose planes already have the packed layout
+    // (see isPacked): y, u and v point into the frame's buffers and nothing is copied.
+    // The decoder reuses those buffers only once this picture has let go of them.
+    explicit OxYUV420P(AVFramePtr frame);
     ~OxYUV420P() override;
+
+    // True when a decoded frame can be shown as it is: YUV 4:2:0 with rows of exactly
+    // width and width/2 bytes, in reference-counted buffers.
+    static bool isPacked(const AVFrame *frame);
 
     int chromaWidth() const { return width / 2; }
     int chromaHeight() const { return height / 2; }
@@ -46,6 +56,11 @@ public:
     bool restartsClock = false;
     // Which source of the player's sequence the picture comes from.
     int source = 0;
+    // The player's count of seeks when the picture was queued: older ones are stale.
+    int generation = 0;
+
+private:
+    AVFramePtr frame; // the referenced frame; none when the planes are owned copies
 };
 
 // A chunk of sound ready for the output device. Interleaved sound uses data[0] only.

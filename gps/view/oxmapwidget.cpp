@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <QUrl>
+#include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -67,8 +68,42 @@ void OxMapWidget::setPageRoot(const QString &folder)
     pageRoot() = folder;
 }
 
-OxMapWidget::OxMapWidget(QWidget *parent) : QWidget(parent)
+void RouteBridge::routeClicked(double latitude, double longitude)
 {
+    if (std::isfinite(latitude) && std::isfinite(longitude))
+        emit clicked(latitude, longitude);
+}
+
+OxMapWidget::OxMapWidget(QWidget *parent) : QWidget(parent), bridge(new RouteBridge(this))
+{
+    connect(bridge, &RouteBridge::clicked, this, [this](double latitude, double longitude) {
+        const QPointF wgs = pageToWgs84(mapType, gpsCorrection, latitude, longitude);
+        emit routeClicked(wgs.y(), wgs.x());
+    });
+}
+
+// The corrections have no closed inverse; a few steps of x -= f(x) - y get within
+// millimetres, the offsets changing slowly with the place.
+QPointF OxMapWidget::pageToWgs84(int mapType, int gpsCorrection, double latitude,
+                                 double longitude)
+{
+    if (gpsCorrection == GPSCorrection::Raw ||
+        (mapType != MapPage::Baidu && mapType != MapPage::Google))
+        return {longitude, latitude};
+    auto forward = [mapType](double lat, double lng) {
+        GPSPoint wgs;
+        wgs.lat = lat;
+        wgs.lng = lng;
+        GPSPoint page = wgs84ToGcj02(wgs);
+        return mapType == MapPage::Baidu ? gcj02ToBd09(page) : page;
+    };
+    double lat = latitude, lng = longitude;
+    for (int step = 0; step < 6; ++step) {
+        const GPSPoint there = forward(lat, lng);
+        lat -= there.lat - latitude;
+        lng -= there.lng - longitude;
+    }
+    return {lng, lat};
 }
 
 OxMapWidget::~OxMapWidget() = default;
@@ -82,6 +117,9 @@ QWebEngineView *OxMapWidget::makeView(const QString &page, PageQueue *queue)
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    auto *channel = new QWebChannel(view->page());
+    channel->registerObject(QStringLiteral("routeBridge"), bridge);
+    view->page()->setWebChannel(channel);
     connect(view, &QWebEngineView::loadStarted, this, [queue] { queue->loaded = false; });
     connect(view, &QWebEngineView::loadFinished, this, [view, queue](bool) {
         // A page that failed to load gets the calls too: they fail quietly there,

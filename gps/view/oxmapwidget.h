@@ -2,11 +2,25 @@
 
 #include "oxlocation.h"
 
+#include <QPointF>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
 
 class QWebEngineView;
+
+// The one object a map page reaches through its web channel: clicks on the route.
+class RouteBridge : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+public slots:
+    // Where the route was clicked, in the page's datum.
+    void routeClicked(double latitude, double longitude);
+signals:
+    void clicked(double latitude, double longitude);
+};
 
 // The route on a web map page with a marker that follows playback. Two local pages
 // (Map/googleMap.html, Map/baiduMap.html beside the executable); the one chosen by
@@ -54,6 +68,14 @@ public:
     // processes the sandbox needs. The first page built puts them in place.
     static QByteArray webEngineFlags(const QByteArray &given, bool sandboxOff);
 
+    // A place in the page's datum back to WGS-84, as the track holds it.
+    static QPointF pageToWgs84(int mapType, int gpsCorrection, double latitude, double longitude);
+
+signals:
+    // A click on the route: the place (WGS-84), for the window to seek to the moment the
+    // car was there.
+    void routeClicked(double latitude, double longitude);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -94,4 +116,5 @@ private:
     QVector<int> routeIndex;
     PageQueue baiduQueue;
     PageQueue googleQueue;
+    RouteBridge *bridge = nullptr;
 };

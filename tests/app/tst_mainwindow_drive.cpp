@@ -83,7 +83,7 @@ private slots:
         doubleClickHeader();
         OxFFPlayer *engine = window->engine();
         QTRY_VERIFY_WITH_TIMEOUT(engine->videoTime() > 0.5, kTimeout);
-        QCOMPARE(window->playingDrive().clips.size(), 3);
+        QCOMPARE(window->currentDrive().clips.size(), 3);
         QCOMPARE(label("lengthLabel")->text(), VideoInfoView::formatTime(6));
         const auto *slider = window->tripPanel()->findChild<OxSlider *>(QStringLiteral("slider"));
         QCOMPARE(slider->marks().size(), 2);
@@ -107,7 +107,7 @@ private slots:
         // After the drive, the row after its last clip (not the clip after the first).
         QTRY_VERIFY_WITH_TIMEOUT(window->currentVideoPath() != clips.first(), kTimeout);
         QCOMPARE(window->currentVideoPath(), lone);
-        QVERIFY(window->playingDrive().isEmpty());
+        QVERIFY(window->currentDrive().isEmpty());
         QVERIFY(!label("clockLabel")->isVisible());
     }
 
@@ -116,7 +116,7 @@ private slots:
     {
         QVERIFY(QFile::remove(clips.at(1)));
         doubleClickHeader();
-        QCOMPARE(window->playingDrive().clips.size(), 3);
+        QCOMPARE(window->currentDrive().clips.size(), 3);
         QTRY_COMPARE_WITH_TIMEOUT(window->engine()->currentSource(), 2, kTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(window->currentVideoPath(), lone, kTimeout);
         QVERIFY(window->playButton()->isEnabled());

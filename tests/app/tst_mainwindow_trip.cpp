@@ -255,6 +255,52 @@ private slots:
         QVERIFY(!w.engine()->isOpened());
     }
 
+    // A click on the route, in the web page as a user makes it, seeks to the moment the
+    // car was there; paused playback stays paused. The page's coordinates are corrected
+    // for the map's datum (the route lies in China), the seek's are the track's.
+    void clickOnTheRouteSeeks()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QVERIFY(waitForPoints(w, 6));
+        QWebEngineView *page = mapPage(w);
+        const QVariantList at =
+            evalIn(page, "(function(){var p=routeMap.latLngToContainerPoint(L.latLng("
+                         "__state().points[4][0],__state().points[4][1]));return [p.x,p.y];})()")
+                .toList();
+        QCOMPARE(at.size(), 2);
+        QWidget *input = page->focusProxy();
+        QVERIFY(input);
+        const QPoint where(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
+        QTest::mouseClick(input, Qt::LeftButton, {}, where);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 3.0, kTimeout);
+        QVERIFY(w.engine()->videoTime() < 5.0);
+        QVERIFY(!w.engine()->isPlaying());
+    }
+
+    // The arrows jump while a button has the focus (it would move the focus with them),
+    // and a paused recording stays paused.
+    void arrowsJump()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, subtitleClip);
+        QApplication::setActiveWindow(&w);
+        w.stopButton()->setFocus();
+        QVERIFY(w.stopButton()->hasFocus());
+        QTest::keyClick(w.stopButton(), Qt::Key_Right);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 4.0, kTimeout);
+        QVERIFY(w.stopButton()->hasFocus());
+        QTest::keyClick(w.stopButton(), Qt::Key_Left);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() < 1.0, kTimeout);
+        QTest::keyClick(w.stopButton(), Qt::Key_Right, Qt::ShiftModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(w.engine()->videoTime() >= 5.0, kTimeout);
+        QVERIFY(!w.engine()->isPlaying());
+    }
+
     // I and O mark the span while paused, E asks where to and exports it in the
     // background; the window tells where the folder went.
     void exportMarkedSpan()

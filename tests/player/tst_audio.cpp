@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cmath>
 #include <memory>
 
 extern "C" {
@@ -85,6 +86,8 @@ private slots:
     void framesUnlikeTheStreamAreDropped();
     void pushModeOutputOnTheNullSink();
     void writeGivesUpWhenAsked();
+    void tempoKeepsThePitch_data();
+    void tempoKeepsThePitch();
 };
 
 void tst_audio::sampleFormatTable_data()
@@ -318,6 +321,46 @@ void tst_audio::writeGivesUpWhenAsked()
     writer->wait();
     delete writer;
     output.stop();
+}
+
+void tst_audio::tempoKeepsThePitch_data()
+{
+    QTest::addColumn<double>("tempo");
+    QTest::addColumn<int>("channels");
+    QTest::newRow("quarter, two filters in a row") << 0.25 << 2;
+    QTest::newRow("half") << 0.5 << 2;
+    QTest::newRow("double, mono") << 2.0 << 1;
+}
+
+// Two seconds of a 1 kHz tone come out 1/tempo as long, still at 1 kHz.
+void tst_audio::tempoKeepsThePitch()
+{
+    QFETCH(double, tempo);
+    QFETCH(int, channels);
+    constexpr int rate = 48000;
+    std::vector<int16_t> tone(size_t(2 * rate * channels));
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = int16_t(8000 * std::sin(2 * M_PI * 1000 * double(i / channels) / rate));
+
+    OxAudioTempo filter(rate, AV_SAMPLE_FMT_S16, channels);
+    QVERIFY(filter.setTempo(tempo));
+    std::vector<uint8_t> out;
+    const int chunk = 1024 * channels * 2;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(tone.data());
+    for (size_t at = 0; at < tone.size() * 2; at += size_t(chunk))
+        filter.process(bytes + at, chunk, &out);
+    QVERIFY(filter.heldSeconds() < 0.2);
+
+    const auto *samples = reinterpret_cast<const int16_t *>(out.data());
+    const int frames = int(out.size() / 2 / size_t(channels));
+    const double seconds = double(frames) / rate;
+    QVERIFY2(qAbs(seconds * tempo / 2 - 1) < 0.1, qPrintable(QString::number(seconds)));
+    // Rising zero crossings of the first channel, away from the filter's start.
+    int crossings = 0;
+    for (int i = rate / 10 + 1; i < frames; ++i)
+        crossings += samples[(i - 1) * channels] < 0 && samples[i * channels] >= 0 ? 1 : 0;
+    const double hertz = crossings / (double(frames - rate / 10) / rate);
+    QVERIFY2(qAbs(hertz / 1000 - 1) < 0.03, qPrintable(QString::number(hertz)));
 }
 
 QTEST_GUILESS_MAIN(tst_audio)

@@ -8,6 +8,7 @@
 #include "oxmediadata.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -43,6 +44,9 @@ private:
     // middle source ("clip", "silent", "missing", "garbage") 2 s of 80 pixels cut at
     // 0.4 s by clipIn, then 2 s of 96 pixels with sound at lastRate (mono below 48 kHz).
     std::vector<OxPlaySource> drive(const QStringList &middle, int lastRate = 48000);
+    // Three clips of 10 s back to back: 64 pixels wide at 0, 80 at 10 and 96 at 20; a key
+    // picture every second.
+    std::vector<OxPlaySource> longDrive();
 
 private slots:
     void initTestCase()
@@ -74,6 +78,9 @@ private slots:
     void playsASequenceOnOneTimeline();
     void seekLandsInTheRightSource_data();
     void seekLandsInTheRightSource();
+    void soundStartsWithTheFirstPicture();
+    void rateAndFrameStep_data();
+    void rateAndFrameStep();
 };
 
 std::vector<OxPlaySource> tst_oxffplayer::drive(const QStringList &middle, int lastRate)
@@ -99,6 +106,18 @@ std::vector<OxPlaySource> tst_oxffplayer::drive(const QStringList &middle, int l
                 {clip(80, 2, kind == QLatin1String("clip") ? 48000 : 0), 0.4, -1, start});
         else
             sources.push_back({other.toUtf8(), 0.4, -1, start});
+    }
+    return sources;
+}
+
+std::vector<OxPlaySource> tst_oxffplayer::longDrive()
+{
+    std::vector<OxPlaySource> sources;
+    for (int i = 0; i < 3; ++i) {
+        const int width = 64 + 16 * i;
+        const QString name = QStringLiteral("long%1").arg(width);
+        sources.push_back(
+            {requireRecording(clips, name, smallRecipe(10, width, 48)).toUtf8(), 0, -1, 10.0 * i});
     }
     return sources;
 }
@@ -175,33 +194,52 @@ void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue_data()
 {
     QTest::addColumn<int>("gop");
     QTest::addColumn<int>("frameCache");
-    QTest::newRow("gop 12") << 12 << 30;
-    QTest::newRow("gop 25") << 25 << 50;
-    QTest::newRow("gop 45") << 45 << 60;
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("gop 12") << 12 << 30 << 64 << 48;
+    QTest::newRow("gop 25") << 25 << 50 << 64 << 48;
+    QTest::newRow("gop 45") << 45 << 60 << 64 << 48;
+    // Pictures this large fill the queue's bytes long before its count.
+    QTest::newRow("gop 25, 2160p") << 25 << 50 << 3840 << 2160;
 }
 
 void tst_oxffplayer::frameCacheFollowsGopAndBoundsTheQueue()
 {
     QFETCH(int, gop);
     QFETCH(int, frameCache);
+    QFETCH(int, width);
+    QFETCH(int, height);
     QCOMPARE(OxFFPlayer::frameCacheForGop(gop), frameCache);
 
-    RecordingSpec recipe = smallRecipe(4);
+    // A second of large pictures is more than the queue holds, and quick to make.
+    RecordingSpec recipe = smallRecipe(height > 1000 ? 1 : 4, width, height);
     recipe.gop = gop;
     recipe.bFrames = 2;
-    const QString path = requireRecording(clips, QStringLiteral("gop%1").arg(gop), recipe);
+    const QString path =
+        requireRecording(clips, QStringLiteral("gop%1_%2").arg(gop).arg(height), recipe);
+    const qint64 pictureBytes = qint64(width) * height * 3 / 2;
+    if ((frameCache + 1) * pictureBytes < OxFFPlayer::kPictureQueueBytes) {
+        // Within the byte bound the limit is the gop's.
+        QCOMPARE(OxFFPlayer::frameCacheFor(gop, width, height), frameCache);
+    }
 
     PlayerRig rig;
     OxFFPlayer &player = rig.player;
     QCOMPARE(rig.open(path), 0);
     player.pause();
-    QCOMPARE(player.frameCacheLimit(), frameCache);
+    frameCache = player.frameCacheLimit();
+    QVERIFY(frameCache >= OxFFPlayer::kMinQueuedPictures);
+    QVERIFY2((frameCache + 1) * pictureBytes <= OxFFPlayer::kPictureQueueBytes,
+             qPrintable(QString::number(frameCache)));
     // Paused, the decode thread fills the queue up to its limit and no further.
     qint64 largest = 0;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 600) {
+    qint64 full = -1; // when the limit was reached; watched for 600 ms more
+    while (timer.elapsed() < (full < 0 ? 20000 : full + 600)) {
         largest = qMax(largest, player.queuedPictures());
+        if (full < 0 && largest >= frameCache)
+            full = timer.elapsed();
         QTest::qWait(1);
     }
     QVERIFY2(largest >= frameCache, qPrintable(QString::number(largest)));
@@ -523,6 +561,9 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout_data()
     QTest::newRow("rgb24 odd size")
         << int(AV_PIX_FMT_RGB24) << 41 << 31 << QList<int>{0x80, 0x80, 0x80};
     QTest::newRow("yuv422p") << int(AV_PIX_FMT_YUV422P) << 64 << 48 << QList<int>{0x70, 0x40, 0xb0};
+    // Rows exactly as wide as the picture: queued by reference, not copied.
+    QTest::newRow("yuv420p packed rows")
+        << int(AV_PIX_FMT_YUV420P) << 128 << 64 << QList<int>{0x40, 0x70, 0xa0};
 }
 
 void tst_oxffplayer::toYUV420PPacksAnyLayout()
@@ -549,6 +590,18 @@ void tst_oxffplayer::toYUV420PPacksAnyLayout()
 
     std::unique_ptr<OxYUV420P> picture(OxFFPlayer::toYUV420P(frame.get()));
     QVERIFY(picture);
+    // The decoder lets go of its frame and fills new ones: the picture keeps its own.
+    frame.reset();
+    std::vector<AVFramePtr> others;
+    for (int i = 0; i < 4; ++i) {
+        others.push_back(makeFrame());
+        others.back()->format = format;
+        others.back()->width = width;
+        others.back()->height = height;
+        QVERIFY(av_frame_get_buffer(others.back().get(), 64) >= 0);
+        for (int p = 0; p < 3 && others.back()->data[p]; ++p)
+            memset(others.back()->data[p], 0xee, size_t(others.back()->linesize[p]) * (height / 2));
+    }
     QCOMPARE(picture->width, width);
     QCOMPARE(picture->height, height);
     for (int i = 0; i < width * height; ++i)
@@ -730,6 +783,133 @@ void tst_oxffplayer::seekLandsInTheRightSource()
     QCOMPARE(first.width, seekWidth);
     QCOMPARE(frameNumberFromLuma(first.luma), seekFrame % kLumaCycle);
     QCOMPARE(player.currentSource(), (seekWidth - 64) / 16);
+}
+
+// The tone is heard from the first picture on, not before it and not long after, as
+// recorded from the null sink.
+void tst_oxffplayer::soundStartsWithTheFirstPicture()
+{
+    const QString path = requireRecording(clips, QStringLiteral("tone"), smallRecipe(3));
+    QProcess parec;
+    QByteArray recorded;
+    QVector<QPair<int64_t, int>> arrivals; // when, bytes recorded by then
+    connect(&parec, &QProcess::readyReadStandardOutput, [&] {
+        recorded += parec.readAllStandardOutput();
+        arrivals.append({av_gettime(), recorded.size()});
+    });
+    parec.start(QStringLiteral("parec"), {"-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le",
+                                          "--rate=48000", "--channels=2", "--latency-msec=10"});
+    if (!parec.waitForStarted(5000))
+        QSKIP("no parec here (the test services bring it)");
+    QTRY_VERIFY_WITH_TIMEOUT(!recorded.isEmpty() || parec.state() != QProcess::Running, 5000);
+    if (recorded.isEmpty())
+        QSKIP("no sound server to record from");
+
+    // A view slow to take its pictures: the sound must still wait for the first one.
+    PlayerRig rig(150000);
+    auto &[sink, log, player] = rig;
+    QCOMPARE(rig.open(path), 0);
+    if (!player.hasAudioOutput()) {
+        player.stop();
+        QSKIP("no sound device here (the test services start a null sink)");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(sink.count() > 0, 10000);
+    const int64_t firstPicture = sink.snapshot().first().arrivalUs;
+    QTRY_VERIFY_WITH_TIMEOUT(av_gettime() - firstPicture > 1000000, 5000);
+    player.stop();
+    parec.kill();
+    parec.waitForFinished(5000);
+
+    // The first sample of the tone (its peak is an eighth of full scale).
+    const auto *samples = reinterpret_cast<const qint16 *>(recorded.constData());
+    int first = 0;
+    while (first < recorded.size() / 2 && qAbs(samples[first]) < 1000)
+        ++first;
+    QVERIFY2(first < recorded.size() / 2, "no sound was heard");
+    // It was recorded after the piece before the one that brought it, and by the time
+    // that one came.
+    int piece = 0;
+    while (arrivals[piece].second <= first * 2)
+        ++piece;
+    const double lateBy = (arrivals[piece].first - firstPicture) / 1e6;
+    const double earlyBy = piece > 0 ? (firstPicture - arrivals[piece - 1].first) / 1e6 : 1;
+    QVERIFY2(lateBy < 0.4, qPrintable(QString::number(lateBy)));
+    QVERIFY2(earlyBy < 0.05, qPrintable(QString::number(earlyBy)));
+}
+
+void tst_oxffplayer::rateAndFrameStep_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("startAt");
+    // Playing until this timeline time, then paused and stepped (+1 forward, -1 back).
+    QTest::addColumn<double>("playUntil");
+    QTest::addColumn<QList<int>>("steps");
+    QTest::newRow("quarter speed, back from the key picture and forward")
+        << 0.25 << 5.0 << 5.3 << QList<int>{-1, -1, -1, 1};
+    QTest::newRow("half speed into the last clip") << 0.5 << 19.5 << 20.2 << QList<int>{};
+    QTest::newRow("double speed, stepping back and forth over a boundary")
+        << 2.0 << 8.0 << 10.02 << QList<int>{-1, -1, -1, -1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("eight times, key pictures only") << 8.0 << 0.0 << 12.0 << QList<int>{};
+    QTest::newRow("sixteen times across the clips, then back")
+        << 16.0 << 0.0 << 25.0 << QList<int>{-1, -1, 1};
+}
+
+// The pictures shown are those their times say (size and frame number drawn in), the
+// position moves at the rate by the pictures' own times, and each frame step shows the
+// picture next to the one on screen.
+void tst_oxffplayer::rateAndFrameStep()
+{
+    QFETCH(double, rate);
+    QFETCH(double, startAt);
+    QFETCH(double, playUntil);
+    QFETCH(QList<int>, steps);
+    // What the drive shows at a timeline time: its width and frame number.
+    const auto expected = [](double time) {
+        const int n = qRound(time * 25);
+        return qMakePair(64 + 16 * (n / 250), (n % 250) % kLumaCycle);
+    };
+    const auto identify = [](const RecordingSink::Entry &e) {
+        return qMakePair(e.width, frameNumberFromLuma(e.luma));
+    };
+
+    PlayerRig rig;
+    auto &[sink, log, player] = rig;
+    player.setRate(rate);
+    QCOMPARE(player.rate(), rate);
+    QCOMPARE(player.openSequence(longDrive(), startAt), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(player.videoTime() >= playUntil, 15000);
+    player.pause();
+
+    const auto pictures = sink.snapshot();
+    QVERIFY(pictures.size() > 3);
+    for (const RecordingSink::Entry &e : pictures) {
+        QCOMPARE(identify(e), expected(e.time));
+        if (rate >= OxFFPlayer::kKeyOnlyRate)
+            QCOMPARE(identify(e).second, 0); // a key picture
+    }
+    const RecordingSink::Entry &from = pictures[1]; // the clock starts with the first
+    const RecordingSink::Entry &to = pictures.last();
+    const double speed = (to.time - from.time) / ((to.arrivalUs - from.arrivalUs) / 1e6);
+    QVERIFY2(qAbs(speed / rate - 1) < 0.2, qPrintable(QString::number(speed)));
+
+    QSet<int> widths;
+    for (int direction : steps) {
+        const int before = sink.count();
+        const double shown = player.videoTime();
+        QVERIFY(direction > 0 ? player.stepForward() : player.stepBackward());
+        QTRY_COMPARE(sink.count(), before + 1);
+        const RecordingSink::Entry e = sink.snapshot().last();
+        QCOMPARE(e.time, shown + direction / 25.0);
+        QCOMPARE(identify(e), expected(e.time));
+        QCOMPARE(player.videoTime(), e.time);
+        QCOMPARE(log.snapshot().last().type, int(OxFFPlayer::ReportPicture));
+        QCOMPARE(log.snapshot().last().current, e.time);
+        widths.insert(e.width);
+    }
+    if (playUntil == 10.02)
+        QCOMPARE(widths.size(), 2); // stepped over the boundary both ways
+    QVERIFY(!player.isPlaying());
+    player.stop();
 }
 
 QTEST_GUILESS_MAIN(tst_oxffplayer)
