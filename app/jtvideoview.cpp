@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <algorithm>
+
 JtVideoView::JtVideoView(QWidget *parent) : QWidget(parent)
 {
     videoView = new OxVideoView(this);
@@ -89,8 +91,35 @@ void JtVideoView::onClickTimerTimeOut()
     emit onClick(clickButton, clickX, clickY);
 }
 
+void JtVideoView::setFooter(QWidget *widget, int height)
+{
+    footer = widget;
+    footerHeight = height;
+    footer->setParent(this);
+    footer->setVisible(footerVisible);
+    placeChildren();
+}
+
+void JtVideoView::showFooter(bool show)
+{
+    if (show == footerVisible)
+        return;
+    footerVisible = show;
+    if (footer)
+        footer->setVisible(show);
+    placeChildren();
+}
+
 void JtVideoView::resizeEvent(QResizeEvent *)
 {
-    videoView->setGeometry(0, 0, width(), height());
+    placeChildren();
+}
+
+void JtVideoView::placeChildren()
+{
+    const int below = footer && footerVisible ? std::min(footerHeight, height()) : 0;
+    videoView->setGeometry(0, 0, width(), height() - below);
+    if (footer)
+        footer->setGeometry(0, height() - below, width(), below);
     logoLabel->setGeometry(0, 0, 0, 0);
 }

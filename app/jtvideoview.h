@@ -21,6 +21,12 @@ public:
     void showLogo();
     void hideLogo();
 
+    // A widget along the bottom of the area, below the picture view (which then gives
+    // up the footer's height), while shown. The area takes it as its child.
+    void setFooter(QWidget *footer, int height);
+    void showFooter(bool show);
+    bool footerShown() const { return footerVisible; }
+
     OxVideoView *videoView = nullptr;
 
 signals:
@@ -41,6 +47,7 @@ protected:
 
 private:
     void discardClickTimer();
+    void placeChildren();
 
     QLabel *logoLabel = nullptr;
     QTimer *clickTimer = nullptr; // no parent: created and deleted here; null when idle
@@ -48,4 +55,7 @@ private:
     int clickButton = 0;
     double clickX = 0;
     double clickY = 0;
+    QWidget *footer = nullptr;
+    int footerHeight = 0;
+    bool footerVisible = false;
 };

@@ -1,9 +1,9 @@
 #include "mainwindow.h"
 
 #include "configkeys.h"
+#include "driveheader.h"
 #include "exportcontroller.h"
 #include "factscache.h"
-#include "routeseek.h"
 #include "gpsextract.h"
 #include "jtvideoview.h"
 #include "language.h"
@@ -11,11 +11,15 @@
 #include "oxconfigure.h"
 #include "oxffplayer.h"
 #include "oxfileutils.h"
+#include "oxlistwidget.h"
 #include "oxmapwidget.h"
+#include "oxplaylistdrives.h"
 #include "oxsettingdialog.h"
 #include "oxvideoinfo.h"
 #include "oxvideolistwidget.h"
 #include "oxvideoview.h"
+#include "routeseek.h"
+#include "timelinestrip.h"
 #include "videoinfoview.h"
 
 #include <QApplication>
@@ -54,6 +58,8 @@ QString rateText(double rate)
 // How long a notice stays.
 constexpr int kNoticeMs = 12000;
 constexpr int kNoticeHeight = 48;
+// The timeline strip's height below the picture.
+constexpr int kStripHeight = 56;
 
 void place(QWidget *widget, int x, int y, int w, int h)
 {
@@ -137,6 +143,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
                        .arg(QDir::toNativeSeparators(folder)));
     });
 
+    setUpDrives();
     setUpExport();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -170,10 +177,12 @@ void MainWindow::updateLayout(int w, int h)
             place(button, 0, 0, 0, 0);
         place(_settingsButton, 0, 0, 0, 0);
         place(noticeLabel, 0, h - kNoticeHeight, w, kNoticeHeight);
+        videoView->showFooter(false);
         return;
     }
 
     const int c = w - 300;
+    videoView->showFooter(stripWanted);
     place(videoView, 0, 0, c, h - 240);
     place(infoView, 0, h - 240, c, 200);
     place(mapWidget, c, 0, 300, (h - 40) / 2);
@@ -235,6 +244,8 @@ void MainWindow::retranslateUi()
     _fullscreenButton->setText(languageText(QStringLiteral("fullscreen")));
     _exitButton->setText(languageText(QStringLiteral("exit")));
     _settingsButton->setText(languageText(QStringLiteral("settings")));
+    if (strip)
+        strip->setSpeedUnit(configuredDistanceUnit()); // reads the unit's text again
 }
 
 void MainWindow::openVideo(const QString &path)
@@ -244,6 +255,8 @@ void MainWindow::openVideo(const QString &path)
     if (player)
         stopEngine();
     currentPath = path;
+    openedDrive = Drive();
+    openedTrack = DriveTrack();
     if (recordingPathKind(path) == RecordingPath::NotAFile) {
         // Refused before anything reads it: a FIFO or a device would hold up the window,
         // a URL would reach the network.
@@ -273,6 +286,7 @@ void MainWindow::openVideo(const QString &path)
     }
     if (result >= 0) {
         showPlayingState();
+        updateStrip();
         // A map page not made yet waits until the recording has played for a second, is
         // paused or stops: starting the web engine would hold up the first pictures.
         mapWidget->holdPages(true);
@@ -309,6 +323,10 @@ void MainWindow::resetTripDisplay()
 {
     infoView->reset();
     mapWidget->clearMap();
+    strip->clear();
+    stripPath.clear();
+    stripWanted = false;
+    videoView->showFooter(false);
 }
 
 void MainWindow::togglePause()
@@ -358,7 +376,7 @@ void MainWindow::_onClickPlayButton(bool)
     if (!player || engineBusy)
         return;
     if (!player->isOpened())
-        openVideo(currentPath);
+        reopen();
     else
         togglePause();
 }
@@ -411,9 +429,15 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
             if (lastSecond >= 0)
                 mapWidget->holdPages(false);
             lastSecond = second;
-            infoView->updatePosition(current, duration);
-            mapWidget->updateProgress(current, duration);
+            if (!openedDrive.isEmpty()) {
+                showDriveProgress(current);
+            } else {
+                infoView->updatePosition(current, duration);
+                mapWidget->updateProgress(current, duration);
+            }
         }
+        if (stripWanted)
+            strip->setPosition(current);
         return;
     }
     if (type != OxFFPlayer::ReportEnd && type != OxFFPlayer::ReportError)
@@ -428,8 +452,10 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
     // error does not move on.
     if (type != OxFFPlayer::ReportEnd)
         return;
+    // After a drive, the row after the drive's last clip.
+    const QString ended = openedDrive.isEmpty() ? currentPath : openedDrive.clips.last().facts.path;
     OxVideoInfo *next = nullptr;
-    if (videoListWidget->nextVideoInfo(currentPath, &next) && next->filesExist()) {
+    if (videoListWidget->nextVideoInfo(ended, &next) && next->filesExist()) {
         const QString path = next->videos.first().path;
         videoListWidget->selectVideo(path);
         openVideo(path);
@@ -470,7 +496,7 @@ void MainWindow::_onClickSettingsButton(bool)
 void MainWindow::onMapChanged(int map)
 {
     mapWidget->setMapType(map);
-    openVideo(currentPath);
+    reopen();
 }
 
 void MainWindow::onLanguageChanged(const QString &language)
@@ -482,12 +508,14 @@ void MainWindow::onLanguageChanged(const QString &language)
 void MainWindow::onSpeedUnitChanged(int)
 {
     infoView->updateSpeedUnit(); // the panel reads the unit from the configuration
+    videoListWidget->drives()->relabel();
+    strip->setSpeedUnit(configuredDistanceUnit());
 }
 
 void MainWindow::onGPSCorrectionChanged(int correction)
 {
     mapWidget->setGPSCorrection(correction);
-    openVideo(currentPath);
+    reopen();
 }
 
 void MainWindow::onSettingsNotSaved(const QString &file)
@@ -600,8 +628,8 @@ void MainWindow::changeEvent(QEvent *event)
 // focus: a focused button must not take Space for a click, and Escape must leave full
 // screen from anywhere. The keys of playback (playbackKey) act on press unless a text
 // field or the map page has the focus. Every other key, press and release alike, goes
-// to the focused widget as usual (the map page needs both). A modal dialog (file or settings dialog)
-// keeps its own keys, and other top-level windows are left alone.
+// to the focused widget as usual (the map page needs both). A modal dialog (file or settings
+// dialog) keeps its own keys, and other top-level windows are left alone.
 //
 // Drags and drops over any child come here too: the map's web views would otherwise
 // take a dropped file and load it in place of the map page.
@@ -631,8 +659,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (key != Qt::Key_Space && key != Qt::Key_Escape) {
         // The keys of playback act on press, before a button or a list takes the arrows
         // for moving the focus or the letters for a search.
-        if (type != QEvent::KeyPress || keepsKeys(widget) ||
-            keepsKeys(QApplication::focusWidget()))
+        if (type != QEvent::KeyPress || keepsKeys(widget) || keepsKeys(QApplication::focusWidget()))
             return false;
         return playbackKey(keyEvent);
     }
@@ -641,6 +668,122 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         keyReleaseEvent(keyEvent);
     event->accept();
     return true;
+}
+
+// Drives: headers in the playlist, a double-click on one plays the drive, and the
+// timeline strip under the picture.
+void MainWindow::setUpDrives()
+{
+    strip = new TimelineStrip;
+    strip->setObjectName(QStringLiteral("timelineStrip"));
+    strip->setSpeedUnit(configuredDistanceUnit());
+    videoView->setFooter(strip, kStripHeight);
+    connect(strip, &TimelineStrip::seekRequested, this, &MainWindow::_onVideoTimeChanged);
+    connect(videoListWidget, &OxVideoListWidget::onDoubleClickDriveHeader, this,
+            &MainWindow::openDrive);
+    // A recording whose facts arrive while it plays gets its strip then.
+    connect(videoListWidget->drives(), &OxPlaylistDrives::regrouped, this,
+            &MainWindow::updateStrip);
+}
+
+void MainWindow::openDrive(int row)
+{
+    const OxPlaylistDrives::Entry *entry = videoListWidget->drives()->driveAtRow(row);
+    if (!entry || engineBusy)
+        return;
+    // Copies: a regrouping may replace the entry while the drive plays.
+    const Drive chosen = entry->drive;
+    const DriveTrack track = entry->track;
+    videoListWidget->list()->setCurrentRow(row);
+    if (!playDrive(chosen, track))
+        showNotice(languageText(QStringLiteral("notice_read_failed"))
+                       .arg(QDir::toNativeSeparators(chosen.clips.first().facts.path)));
+}
+
+bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
+{
+    if (engineBusy || newDrive.isEmpty())
+        return false;
+    if (player)
+        stopEngine();
+    resetTripDisplay();
+    openedDrive = newDrive;
+    openedTrack = track;
+    currentPath = openedDrive.clips.first().facts.path;
+    infoView->setDrive(openedDrive, openedTrack);
+    if (openedTrack.hasValidFix())
+        mapWidget->showRoute(openedTrack.fixes());
+    lastSecond = -1;
+
+    // One source per clip; the engine opens each when it comes to it and skips one
+    // that fails.
+    std::vector<OxPlaySource> sources;
+    sources.reserve(size_t(openedDrive.clips.size()));
+    for (const DriveClip &clip : openedDrive.clips)
+        sources.push_back(
+            {QFile::encodeName(clip.facts.path), clip.clipIn, clip.clipOut, clip.driveStart});
+    videoView->hideLogo();
+    int result = -1;
+    if (player) {
+        const QScopedValueRollback<bool> busy(engineBusy, true);
+        result = player->openSequence(std::move(sources), 0);
+    }
+    if (result < 0) {
+        videoView->showLogo();
+        mapWidget->holdPages(false);
+        resetTripDisplay();
+        showStoppedState();
+        return false;
+    }
+    showPlayingState();
+    mapWidget->holdPages(true);
+    showStrip(openedDrive, openedTrack);
+    return true;
+}
+
+void MainWindow::reopen()
+{
+    if (openedDrive.isEmpty()) {
+        openVideo(currentPath);
+        return;
+    }
+    const Drive again = openedDrive;
+    const DriveTrack track = openedTrack;
+    playDrive(again, track);
+}
+
+void MainWindow::showDriveProgress(double current)
+{
+    infoView->updatePosition(current, openedDrive.duration());
+    // The marker by the drive track's time, so it crosses clip boundaries where the
+    // fixes do.
+    const int fix = openedTrack.indexAt(current);
+    if (fix >= 0)
+        mapWidget->showFix(fix);
+}
+
+void MainWindow::updateStrip()
+{
+    if (!player || !player->isOpened() || !openedDrive.isEmpty() || !stripPath.isEmpty() ||
+        currentPath.isEmpty())
+        return;
+    const std::optional<RecordingFacts> facts = videoListWidget->drives()->factsOf(currentPath);
+    if (!facts || !facts->probed)
+        return;
+    // A recording alone is a drive of one clip.
+    const QVector<Drive> alone = groupDrives({*facts});
+    if (alone.size() != 1)
+        return;
+    stripPath = currentPath;
+    showStrip(alone.first(), DriveTrack(alone.first()));
+}
+
+void MainWindow::showStrip(const Drive &shown, const DriveTrack &track)
+{
+    strip->setDrive(shown, track);
+    strip->setPosition(player ? player->videoTime() : 0);
+    stripWanted = true;
+    videoView->showFooter(!isFullScreen());
 }
 
 void MainWindow::setUpExport()
@@ -687,15 +830,17 @@ void MainWindow::exportSpan()
         showNotice(languageText(QStringLiteral("export_nothing")));
         return;
     }
-    exportController->exportSpan(*playing, *playingTrack(), player->videoTime(),
-                                 OxConfigure().intValue(ConfigKey::Speed,
-                                                        ConfigDefault::SpeedInPanel));
+    exportController->exportSpan(
+        *playing, *playingTrack(), player->videoTime(),
+        OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel));
 }
 
 const Drive *MainWindow::playingDrive()
 {
     if (!player || !player->isOpened() || currentPath.isEmpty())
         return nullptr;
+    if (!openedDrive.isEmpty())
+        return &openedDrive;
     if (drivePlayback != currentPlayback.load() || !drive) {
         drivePlayback = currentPlayback.load();
         driveTrack.reset();
@@ -711,6 +856,8 @@ const Drive *MainWindow::playingDrive()
 const DriveTrack *MainWindow::playingTrack()
 {
     const Drive *playing = playingDrive();
+    if (playing == &openedDrive)
+        return &openedTrack;
     if (playing && !driveTrack)
         driveTrack = std::make_unique<DriveTrack>(*playing);
     return driveTrack.get();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "drivetrack.h"
 #include "oxsettingdelegate.h"
 
 #include <QMainWindow>
@@ -9,8 +10,6 @@
 #include <atomic>
 #include <memory>
 
-class Drive;
-class DriveTrack;
 class ExportController;
 class JtVideoView;
 class OxFFPlayer;
@@ -20,6 +19,7 @@ class OxVideoListWidget;
 class QLabel;
 class QPushButton;
 class QTimer;
+class TimelineStrip;
 class VideoInfoView;
 
 class MainWindow : public QMainWindow, public OxSettingDelegate
@@ -40,6 +40,13 @@ public:
     // Adds recordings and folders (every recording in them) to the playlist and plays
     // the first recording among them, in the order given: the command line and drops.
     void openPaths(const QStringList &paths);
+    // Stops whatever plays and plays the drive whose header the playlist shows above
+    // row as one recording: one timeline over its clips, the whole route on the map.
+    // When the drive ends, the row after its last clip plays.
+    void openDrive(int row);
+    // The drive opened from its playlist header; empty while a single recording (or
+    // nothing) plays.
+    const Drive &currentDrive() const { return openedDrive; }
 
     // Shows a line of text over the bottom of the picture for a while: what the user has
     // to know about something that failed (a path refused, a file that could not be
@@ -53,6 +60,7 @@ public:
     OxMapWidget *map() const { return mapWidget; }
     OxVideoListWidget *playlist() const { return videoListWidget; }
     OxFFPlayer *engine() const { return player; }
+    TimelineStrip *timelineStrip() const { return strip; }
     QString currentVideoPath() const { return currentPath; }
 
     QPushButton *openButton() const { return _openButton; }
@@ -112,6 +120,17 @@ private:
     void stopPlayback();
     void togglePause();
     void resetTripDisplay();
+    // Plays drive from its start; false when the engine could not open it.
+    bool playDrive(const Drive &drive, const DriveTrack &track);
+    // What plays again: the drive when one played, else the recording at currentPath.
+    void reopen();
+    // The progress of a drive on the panel and the map, in drive time.
+    void showDriveProgress(double current);
+    // The strip under the picture for what plays now (drive, or a recording whose facts
+    // are known); hidden when there is nothing to show or in full screen.
+    void updateStrip();
+    void showStrip(const Drive &drive, const DriveTrack &track);
+    void setUpDrives();
 
     // Evidence export of a span of what plays (exportcontroller.h): I and O set its marks,
     // E or the picture's context menu exports it.
@@ -146,9 +165,14 @@ private:
     QPushButton *_settingsButton = nullptr;
     QLabel *noticeLabel = nullptr;
     QTimer *noticeTimer = nullptr;
+    TimelineStrip *strip = nullptr; // in the video area, below the picture
 
     OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
-    QString currentPath;          // last path given to openVideo
+    QString currentPath;          // last path given to openVideo; a drive's first clip
+    Drive openedDrive;            // the drive playing; empty for a single recording
+    DriveTrack openedTrack;       // its track
+    QString stripPath;            // the recording the strip shows alone; empty: none
+    bool stripWanted = false;     // the strip has something to show for what plays
     // Whole second of the last progress report shown on the panel and the map; -1
     // after every open and every end, so the next report is shown at once.
     int lastSecond = -1;
@@ -157,8 +181,8 @@ private:
     bool engineBusy = false;
     std::atomic<quint64> currentPlayback{0};
     ExportController *exportController = nullptr;
-    quint64 exportPlayback = 0; // the playback the export marks belong to
-    std::unique_ptr<Drive> drive;            // of playingDrive()
-    std::unique_ptr<DriveTrack> driveTrack;  // of playingTrack()
-    quint64 drivePlayback = 0;               // the playback they belong to
+    quint64 exportPlayback = 0;             // the playback the export marks belong to
+    std::unique_ptr<Drive> drive;           // of playingDrive()
+    std::unique_ptr<DriveTrack> driveTrack; // of playingTrack()
+    quint64 drivePlayback = 0;              // the playback they belong to
 };

@@ -5,6 +5,7 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QMouseEvent>
 #include <QScrollBar>
 
 OxListWidget::OxListWidget(QWidget *parent) : QListWidget(parent)
@@ -23,7 +24,8 @@ OxListWidget::~OxListWidget()
 OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info, const QString &playlistFile)
 {
     auto *item = new QListWidgetItem();
-    item->setSizeHint(QSize(width() - verticalScrollBar()->width(), 60));
+    item->setSizeHint(
+        QSize(width() - verticalScrollBar()->width(), OxVideoItemWidget::rowHeight(false)));
     auto *row = new OxVideoItemWidget(this);
     row->setRowId(nextRowId++);
     row->setVideoInfo(info);
@@ -43,6 +45,7 @@ OxVideoItemWidget *OxListWidget::addVideoItem(const OxVideoInfo &info, const QSt
         loadThread->setHeld(probingHeld);
     }
     loadThread->addItemWidget(row);
+    emit rowsChanged();
     return row;
 }
 
@@ -73,6 +76,7 @@ void OxListWidget::removeRow(int index)
     forgetRow(rowWidget(item));
     // Deleting the item also releases its row widget.
     delete takeItem(index);
+    emit rowsChanged();
 }
 
 void OxListWidget::removeVideoInfo(const OxVideoInfo &info)
@@ -94,6 +98,7 @@ void OxListWidget::removeAllRows()
     if (loadThread)
         loadThread->removeAllItemWidgets();
     clear();
+    emit rowsChanged();
 }
 
 QString OxListWidget::keyOf(const OxVideoInfo &info)
@@ -170,6 +175,40 @@ void OxListWidget::onVideoInfoLoaded(quint64 rowId, const OxVideoInfo &probed)
         video.duration = result.duration;
     }
     row->showVideoInfo(info);
+}
+
+QString OxListWidget::recordingOf(int index) const
+{
+    OxVideoItemWidget *row = rowWidget(index);
+    if (!row || row->videoInfo().videos.isEmpty())
+        return QString();
+    return row->videoInfo().videos.first().path;
+}
+
+void OxListWidget::setRowHeader(int index, const QString &text, bool event)
+{
+    QListWidgetItem *item = this->item(index);
+    OxVideoItemWidget *row = rowWidget(item);
+    if (!row)
+        return;
+    const bool had = row->hasDriveHeader();
+    row->setDriveHeader(text, event);
+    if (had != row->hasDriveHeader())
+        item->setSizeHint(
+            QSize(item->sizeHint().width(), OxVideoItemWidget::rowHeight(!text.isEmpty())));
+}
+
+void OxListWidget::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QListWidgetItem *item = itemAt(event->pos());
+    const OxVideoItemWidget *widget = rowWidget(item);
+    if (widget && widget->hasDriveHeader() && event->button() == Qt::LeftButton &&
+        event->pos().y() - visualItemRect(item).top() < OxVideoItemWidget::kHeaderHeight) {
+        event->accept();
+        emit onDoubleClickHeader(row(item));
+        return;
+    }
+    QListWidget::mouseDoubleClickEvent(event);
 }
 
 void OxListWidget::contextMenuEvent(QContextMenuEvent *)

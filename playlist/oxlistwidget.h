@@ -44,6 +44,12 @@ public:
 
     OxVideoItemWidget *rowWidget(int row) const;
     OxVideoItemWidget *rowWidget(QListWidgetItem *item) const;
+    // The first recording of a row's entry; empty when it has none.
+    QString recordingOf(int row) const;
+    // Shows a drive's header line above a row (an empty text takes it away) and makes
+    // the row taller to hold it.
+    void setRowHeader(int row, const QString &text, bool event);
+
     // While held, added rows wait for probing until it is released.
     void holdProbing(bool hold);
     // Null until the first row is added.
@@ -51,10 +57,16 @@ public:
 
 signals:
     void onContentMenuEvent(QListWidgetItem *item);
+    // A double-click on the drive header of a row; a double-click anywhere else on a
+    // row is the list's doubleClicked as before.
+    void onDoubleClickHeader(int row);
+    // Rows were added or taken out.
+    void rowsChanged();
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     // What the list keeps for a row besides its widget: everything that identifies its

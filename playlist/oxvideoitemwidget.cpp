@@ -1,6 +1,9 @@
 #include "oxvideoitemwidget.h"
 
+#include "language.h"
+
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
@@ -24,6 +27,8 @@ int frameRate(double fps)
 {
     return int(wholeNumber(fps + 0.5, 1e6));
 }
+
+constexpr int kBadgeSize = 14;
 
 QString resolution(const OxVideoFile &video)
 {
@@ -114,14 +119,89 @@ void OxVideoItemWidget::showVideoInfo(const OxVideoInfo &entry)
 
 void OxVideoItemWidget::layoutLabels(int, int height)
 {
-    const int a = height - 2;
+    // The row's own lines lie below the drive header, as they would in a row without it.
+    const int a = height - top - 2;
     const int tw = (16 * a) / 9;
     const int t = a / 3;
-    thumbLabel->setGeometry(1, 1, tw, a);
-    nameLabel->setGeometry(tw + 5, 1, 200, t);
-    resolutionLabel->setGeometry(tw + 5, t + 1, 200, t);
-    durationLabel->setGeometry(tw + 5, 2 * t + 1, 58, t);
-    sizeLabel->setGeometry(durationLabel->x() + durationLabel->width() + 3, 2 * t + 1, 45, t);
+    const int y = top + 1;
+    thumbLabel->setGeometry(1, y, tw, a);
+    nameLabel->setGeometry(tw + 5, y, 200, t);
+    resolutionLabel->setGeometry(tw + 5, y + t, 200, t);
+    durationLabel->setGeometry(tw + 5, y + 2 * t, 58, t);
+    sizeLabel->setGeometry(durationLabel->x() + durationLabel->width() + 3, y + 2 * t, 45, t);
+    if (eventBadge)
+        eventBadge->setGeometry(3, y + 2, kBadgeSize, kBadgeSize);
+}
+
+int OxVideoItemWidget::rowHeight(bool withHeader)
+{
+    return 60 + (withHeader ? kHeaderHeight : 0);
+}
+
+QLabel *OxVideoItemWidget::makeBadge()
+{
+    auto *badge = new QLabel(QStringLiteral("!"), this);
+    badge->setAlignment(Qt::AlignCenter);
+    badge->setStyleSheet(
+        QStringLiteral("background:#d62020;color:#ffffff;font-weight:bold;border-radius:7px;"));
+    badge->resize(kBadgeSize, kBadgeSize);
+    badge->hide();
+    return badge;
+}
+
+void OxVideoItemWidget::setDriveHeader(const QString &text, bool event)
+{
+    if (text.isEmpty() && !headerLabel)
+        return;
+    if (!headerLabel) {
+        headerLabel = new QLabel(this);
+        headerLabel->setObjectName(QStringLiteral("driveHeader"));
+        headerLabel->setStyleSheet(
+            QStringLiteral("background:#b9cadb;color:#0b1a2a;padding-left:4px;"));
+        headerBadge = makeBadge();
+        headerBadge->setObjectName(QStringLiteral("driveEventBadge"));
+    }
+    headerText = text;
+    top = text.isEmpty() ? 0 : kHeaderHeight;
+    headerLabel->setVisible(!text.isEmpty());
+    headerBadge->setVisible(!text.isEmpty() && event);
+    headerBadge->setToolTip(languageText(QStringLiteral("strip_event_clip")));
+    headerLabel->setToolTip(text);
+    placeHeader();
+    layoutLabels(width(), height());
+}
+
+void OxVideoItemWidget::placeHeader()
+{
+    if (!headerLabel || headerText.isEmpty())
+        return;
+    headerLabel->setGeometry(0, 0, width(), kHeaderHeight);
+    const int badgeSpace = headerBadge->isVisibleTo(this) ? kBadgeSize + 8 : 0;
+    headerBadge->move(width() - kBadgeSize - 4, (kHeaderHeight - kBadgeSize) / 2);
+    // A header wider than the row ends in an ellipsis; the tooltip holds all of it.
+    const QFontMetrics metrics(headerLabel->font());
+    headerLabel->setText(
+        metrics.elidedText(headerText, Qt::ElideRight, std::max(0, width() - 8 - badgeSpace)));
+    headerBadge->raise();
+}
+
+void OxVideoItemWidget::setEventClip(bool event)
+{
+    if (!event && !eventBadge)
+        return;
+    if (!eventBadge) {
+        eventBadge = makeBadge();
+        eventBadge->setObjectName(QStringLiteral("eventBadge"));
+    }
+    eventBadge->setToolTip(languageText(QStringLiteral("strip_event_clip")));
+    eventBadge->setVisible(event);
+    eventBadge->raise();
+    layoutLabels(width(), height());
+}
+
+bool OxVideoItemWidget::isEventClip() const
+{
+    return eventBadge && !eventBadge->isHidden();
 }
 
 void OxVideoItemWidget::paintEvent(QPaintEvent *event)
@@ -135,6 +215,7 @@ void OxVideoItemWidget::paintEvent(QPaintEvent *event)
 
 void OxVideoItemWidget::resizeEvent(QResizeEvent *event)
 {
+    placeHeader();
     layoutLabels(width(), height());
     QWidget::resizeEvent(event);
 }

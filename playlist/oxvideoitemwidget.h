@@ -24,6 +24,19 @@ public:
     quint64 rowId() const { return id; }
     void setRowId(quint64 value) { id = value; }
 
+    // A drive's header line above the row's own lines, with a badge when the drive
+    // holds an event clip; an empty text takes it away. The row is then taller by
+    // kHeaderHeight; its own lines keep their places below the header.
+    void setDriveHeader(const QString &text, bool event);
+    QString driveHeader() const { return headerText; }
+    bool hasDriveHeader() const { return !headerText.isEmpty(); }
+    // The badge of a clip the camera locked (event folder or mark).
+    void setEventClip(bool event);
+    bool isEventClip() const;
+    // The height a row needs, with or without a drive header.
+    static int rowHeight(bool withHeader);
+    static constexpr int kHeaderHeight = 22;
+
     static QString resolutionText(const OxVideoInfo &info);
     static QString durationText(double seconds);
     static QString sizeText(double bytes);
@@ -33,11 +46,19 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void placeHeader();
+    QLabel *makeBadge();
+
     QLabel *thumbLabel = nullptr;
     QLabel *nameLabel = nullptr;
     QLabel *resolutionLabel = nullptr;
     QLabel *durationLabel = nullptr;
     QLabel *sizeLabel = nullptr;
+    QLabel *headerLabel = nullptr; // made with the first header
+    QLabel *headerBadge = nullptr; // made with the first header
+    QLabel *eventBadge = nullptr;  // made with the first event mark
+    QString headerText;
+    int top = 0; // the header's height while there is one
     OxVideoInfo info;
     quint64 id = 0;
 };

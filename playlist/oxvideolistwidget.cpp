@@ -4,6 +4,7 @@
 #include "localfiles.h"
 #include "oxfileutils.h"
 #include "oxlistwidget.h"
+#include "oxplaylistdrives.h"
 #include "oxplaylistorder.h"
 #include "oxvideoitemwidget.h"
 
@@ -85,6 +86,9 @@ OxVideoListWidget::OxVideoListWidget(QWidget *parent) : QWidget(parent)
             &OxVideoListWidget::onDoubleClickListWidgetItem);
     connect(listWidget, &OxListWidget::onContentMenuEvent, this,
             &OxVideoListWidget::onListWidgetContentMenuEvent);
+    rowDrives = new OxPlaylistDrives(listWidget);
+    connect(listWidget, &OxListWidget::onDoubleClickHeader, this,
+            &OxVideoListWidget::onDoubleClickDriveHeader);
     loadPlaylist();
 }
 
@@ -285,6 +289,7 @@ void OxVideoListWidget::retranslate()
     remove->setText(languageText(QStringLiteral("remove")));
     removeMissing->setText(languageText(QStringLiteral("remove_invalid_files")));
     clearPlaylist->setText(languageText(QStringLiteral("clear_playlist")));
+    rowDrives->relabel();
 }
 
 void OxVideoListWidget::onDoubleClickListWidgetItem(QModelIndex index)

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class OxListWidget;
+class OxPlaylistDrives;
 class QAction;
 class QListWidgetItem;
 class QMenu;
@@ -51,6 +52,8 @@ public:
     void retranslate();
 
     OxListWidget *list() const { return listWidget; }
+    // The drives among the rows, with their header lines.
+    OxPlaylistDrives *drives() const { return rowDrives; }
     QAction *openFolderAction() const { return openFolder; }
     QAction *removeAction() const { return remove; }
     QAction *removeMissingAction() const { return removeMissing; }
@@ -58,6 +61,8 @@ public:
 
 signals:
     void onDoubleClickVideoInfo(OxVideoInfo &info);
+    // A double-click on the drive header shown above row.
+    void onDoubleClickDriveHeader(int row);
     // A change of the playlist could not be stored in folder (full or read-only disk):
     // rows are kept for this session only. Sent once in the panel's life.
     void onSaveFailed(const QString &folder);
@@ -87,6 +92,7 @@ private:
     void reportSaveFailure(const QString &folder);
 
     OxListWidget *listWidget = nullptr;
+    OxPlaylistDrives *rowDrives = nullptr;
     QListWidgetItem *contextItem = nullptr;
     QMenu *menu = nullptr;
     QAction *openFolder = nullptr;

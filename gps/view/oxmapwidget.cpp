@@ -17,6 +17,9 @@
 
 namespace {
 
+// A drive's route goes to the page in scripts of this many addAddress calls.
+constexpr int kRouteCallsPerScript = 2000;
+
 QString &pageRoot()
 {
     static QString root;
@@ -197,9 +200,23 @@ void OxMapWidget::clearMap()
 
 void OxMapWidget::showTrack(const OxTrack &newTrack)
 {
+    sendTrack(newTrack, 1);
+}
+
+void OxMapWidget::showRoute(const OxTrack &route)
+{
+    sendTrack(route, kRouteCallsPerScript);
+}
+
+void OxMapWidget::sendTrack(const OxTrack &newTrack, int callsPerScript)
+{
     runScript(QStringLiteral("initGpsInfo();"));
     track.clear();
     routeIndex.clear();
+    track.reserve(newTrack.size());
+    routeIndex.reserve(newTrack.size());
+    QString calls;
+    int pending = 0;
     int valid = 0;
     for (const OxLocation &fix : newTrack) {
         track.append(fix);
@@ -221,11 +238,27 @@ void OxMapWidget::showTrack(const OxTrack &newTrack)
             lat = corrected.lat;
             lng = corrected.lng;
         }
-        runScript(QString::asprintf("addAddress(%lf,%lf);", lat, lng));
+        calls += QString::asprintf("addAddress(%lf,%lf);", lat, lng);
+        if (++pending == callsPerScript) {
+            runScript(calls);
+            calls.clear();
+            pending = 0;
+        }
     }
+    if (pending > 0)
+        runScript(calls);
     runScript(QStringLiteral("showPolyline();"));
     play(0);
     pointCount = track.size();
+}
+
+void OxMapWidget::showFix(int fix)
+{
+    if (fix < 0 || fix >= routeIndex.size())
+        return;
+    const int index = routeIndex.at(fix);
+    if (index >= 0)
+        play(index);
 }
 
 void OxMapWidget::play(int index)

@@ -44,6 +44,15 @@ public:
     // Both in seconds.
     void updateProgress(double current, double duration);
 
+    // A drive's whole route at once: what showTrack sends, with the page's calls joined
+    // into a few scripts (a drive of hours has tens of thousands of fixes).
+    void showRoute(const OxTrack &route);
+    // The marker on fix number fix of the track or route last shown (void fixes count,
+    // as in showTrack); before the first valid fix nothing moves.
+    void showFix(int fix);
+    // Fixes of the track or route last shown, void ones included.
+    int routeSize() const { return pointCount; }
+
     // While held, no page is built (calls wait as for a page still loading). The window
     // holds the page back while a recording starts, so that starting the web engine does
     // not hold up its first pictures. Releasing builds the chosen page when it is due.
@@ -81,6 +90,8 @@ private:
     };
 
     QWebEngineView *makeView(const QString &page, PageQueue *queue);
+    // Sends the track with at most callsPerScript addAddress calls in one script.
+    void sendTrack(const OxTrack &track, int callsPerScript);
     // Builds the chosen page's view when pages may be built and it is not there yet.
     void buildCurrentPage();
     void runScript(const QString &script);

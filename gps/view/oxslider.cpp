@@ -1,9 +1,20 @@
 #include "oxslider.h"
 
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cstdlib>
+
+namespace {
+
+// A mark reaches this far (pixels) above and below the groove's middle.
+constexpr int kMarkReach = 8;
+const QColor kMarkColor(200, 60, 30);
+
+} // namespace
 
 OxSlider::OxSlider(QWidget *parent) : QSlider(parent)
 {
@@ -53,4 +64,38 @@ void OxSlider::mouseMoveEvent(QMouseEvent *event)
 void OxSlider::wheelEvent(QWheelEvent *event)
 {
     event->ignore();
+}
+
+void OxSlider::setMarks(const QVector<double> &fractions)
+{
+    markFractions.clear();
+    for (double f : fractions) {
+        if (f >= 0 && f <= 1)
+            markFractions.append(f);
+    }
+    update();
+}
+
+void OxSlider::paintEvent(QPaintEvent *event)
+{
+    QSlider::paintEvent(event);
+    if (markFractions.isEmpty())
+        return;
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+    const QRect handle =
+        style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    // The handle's centre travels over the groove less the handle's width: a mark sits
+    // where the centre stands at that value.
+    const int span = groove.width() - handle.width();
+    const int middle = groove.center().y();
+    const int reach = std::min(middle, kMarkReach);
+    QPainter painter(this);
+    painter.setPen(QPen(kMarkColor, 2));
+    for (double f : markFractions) {
+        const int x = groove.left() + handle.width() / 2 + qRound(f * span);
+        painter.drawLine(x, middle - reach, x, middle + reach);
+    }
 }

@@ -16,6 +16,11 @@
 
 namespace {
 
+// The slider's range for one recording.
+constexpr int kSliderSteps = 99;
+// The clock label of a drive, between the time label and the slider.
+constexpr int kClockWidth = 64;
+
 QLCDNumber *makeReadOut(QWidget *parent, const char *name, int digits, const QPalette &palette)
 {
     auto *lcd = new QLCDNumber(digits, parent);
@@ -61,6 +66,9 @@ VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
     slider = new OxSlider(this);
     slider->setObjectName(QStringLiteral("slider"));
     slider->setOrientation(Qt::Horizontal);
+    clockLabel = makeLabel(this, "clockLabel");
+    clockLabel->setAlignment(Qt::AlignCenter);
+    clockLabel->hide();
 
     speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
 
@@ -109,11 +117,24 @@ void VideoInfoView::updateSpeedUnit()
 {
     speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
     updateUnitTexts();
-    setTrack(OxTrack(track));
+    if (driveMode)
+        updateDrivePosition(currentTime);
+    else
+        setTrack(OxTrack(track));
 }
 
 void VideoInfoView::reset()
 {
+    if (driveMode) {
+        driveMode = false;
+        drive = Drive();
+        driveTrack = DriveTrack();
+        clockLabel->hide();
+        clockLabel->clear();
+        slider->setMarks({});
+        slider->setRange(0, kSliderSteps);
+        placeTimeRow(width());
+    }
     latitudeValue->display(QStringLiteral("0.000000"));
     longitudeValue->display(QStringLiteral("0.000000"));
     speedValue->display(QStringLiteral("0.00"));
@@ -166,6 +187,8 @@ void VideoInfoView::updatePosition(double current, double newDuration)
     // integer conversions below.
     if (!std::isfinite(current) || !std::isfinite(newDuration) || current < 0 || newDuration < 0)
         return;
+    if (driveMode)
+        return updateDrivePosition(current);
     currentTime = current;
     duration = newDuration;
     timeLabel->setText(formatTime(current));
@@ -190,6 +213,65 @@ void VideoInfoView::updatePosition(double current, double newDuration)
         longitudeValue->display(QStringLiteral("0.000000"));
         speedValue->display(QStringLiteral("0.00"));
     }
+}
+
+void VideoInfoView::setDrive(const Drive &newDrive, const DriveTrack &track)
+{
+    reset();
+    driveMode = true;
+    drive = newDrive;
+    driveTrack = track;
+    const double length = drive.duration();
+    duration = length;
+    slider->setRange(0, std::max(kSliderSteps, int(std::ceil(length))));
+    QVector<double> marks;
+    if (length > 0) {
+        for (double boundary : drive.boundaries())
+            marks << boundary / length;
+    }
+    slider->setMarks(marks);
+    clockLabel->show();
+    placeTimeRow(width());
+    updateDrivePosition(0);
+}
+
+void VideoInfoView::updateDrivePosition(double current)
+{
+    if (!driveMode || !std::isfinite(current) || current < 0)
+        return;
+    const double length = drive.duration();
+    currentTime = std::min(current, length);
+    duration = length;
+    timeLabel->setText(formatTime(currentTime));
+    lengthLabel->setText(formatTime(length));
+    if (!sliderPressed)
+        slider->setValue(length > 0 ? int(slider->maximum() * currentTime / length)
+                                    : slider->minimum());
+    const std::optional<qint64> clock = drive.clockAt(currentTime);
+    clockLabel->setText(
+        clock ? clockToLocal(*clock, drive.clockKind).toString(QStringLiteral("HH:mm:ss"))
+              : QString());
+    if (const DriveTrackPoint *point = driveTrack.pointAt(currentTime))
+        showDrivePoint(*point);
+}
+
+void VideoInfoView::showDrivePoint(const DriveTrackPoint &point)
+{
+    const double factor = SpeedUnit::isMiles(speedUnit) ? kKmToMiles : 1;
+    const OxLocation &fix = point.fix;
+    if (fix.valid) {
+        latitudeValue->display(fix.latitude);
+        longitudeValue->display(fix.longitude);
+        speedValue->display(fix.speed * factor);
+        meter->setValue(fix.speed * factor);
+    } else {
+        latitudeValue->display(QStringLiteral("0.000000"));
+        longitudeValue->display(QStringLiteral("0.000000"));
+        speedValue->display(QStringLiteral("0.00"));
+    }
+    maxSpeedValue->display(point.maxSpeed * factor);
+    averageSpeedValue->display(point.averageSpeed * factor);
+    distanceValue->display(point.distanceKm * factor);
 }
 
 QString VideoInfoView::formatTime(double seconds)
@@ -256,7 +338,18 @@ void VideoInfoView::resizeEvent(QResizeEvent *event)
     maxSpeedValue->setGeometry(columns[1], 110, c, 50);
     averageSpeedTitle->setGeometry(columns[2], 80, c, 30);
     averageSpeedValue->setGeometry(columns[2], 110, c, 50);
+    placeTimeRow(w);
+}
+
+void VideoInfoView::placeTimeRow(int w)
+{
     timeLabel->setGeometry(200, 170, 50, 30);
-    slider->setGeometry(250, 170, w - 300, 30);
+    if (driveMode) {
+        clockLabel->setGeometry(250, 170, kClockWidth, 30);
+        slider->setGeometry(250 + kClockWidth, 170, w - 300 - kClockWidth, 30);
+    } else {
+        clockLabel->setGeometry(0, 0, 0, 0);
+        slider->setGeometry(250, 170, w - 300, 30);
+    }
     lengthLabel->setGeometry(w - 50, 170, 50, 30);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "configkeys.h"
+#include "drivetrack.h"
 #include "oxlocation.h"
 
 #include <QWidget>
@@ -26,6 +27,16 @@ public:
     void updateSpeedUnit();
     void retranslate();
 
+    // A drive plays as one recording: the slider and the time labels cover the whole
+    // drive (a slider step a second) with marks at the clip boundaries, the read-outs
+    // follow the drive track's point at the position with the distance, maximum and
+    // average speed of the drive so far, and a label beside the time shows the clock
+    // time of the picture. reset() ends it.
+    void setDrive(const Drive &drive, const DriveTrack &track);
+    // The position on the drive, in seconds of drive time.
+    void updateDrivePosition(double current);
+    bool showsDrive() const { return driveMode; }
+
     static QString formatTime(double seconds);
 
 signals:
@@ -44,6 +55,8 @@ protected:
 private:
     void updateUnitTexts();
     double sliderTime() const;
+    void placeTimeRow(int width);
+    void showDrivePoint(const DriveTrackPoint &point);
 
     QMeter *meter;
     OxTrack track;
@@ -66,4 +79,8 @@ private:
     double currentTime = 0;
     double duration = 0;
     int speedUnit = SpeedUnit::Mph; // a SpeedUnit value
+    QLabel *clockLabel;
+    bool driveMode = false;
+    Drive drive;
+    DriveTrack driveTrack;
 };
