@@ -41,6 +41,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <tuple>
+
 namespace {
 
 // Jumps of the arrow keys, and with Shift, in seconds.
@@ -790,6 +792,14 @@ void MainWindow::setUpExport()
 {
     exportController = new ExportController(this);
     connect(exportController, &ExportController::notice, this, &MainWindow::showNotice);
+    // The marked span on the slider and the strip.
+    connect(exportController, &ExportController::marksChanged, this, [this] {
+        double from = 0, to = 0;
+        if (exportController->hasMarks() && player)
+            std::tie(from, to) = exportController->span(player->videoTime());
+        infoView->setSpan(from, to, player ? player->duration() : 0);
+        strip->setSpan(from, to);
+    });
     connect(videoView, &JtVideoView::onClick, this, &MainWindow::showVideoMenu);
     connect(mapWidget, &OxMapWidget::routeClicked, this, &MainWindow::seekToRoutePlace);
 }
@@ -904,6 +914,7 @@ void MainWindow::setPlaybackRate(double rate)
 void MainWindow::showPlaybackRate()
 {
     const double rate = player ? player->rate() : 1;
+    infoView->setRateText(rate == 1 ? QString() : rateText(rate));
     showNotice(languageText(QStringLiteral("playback_rate")) + QStringLiteral(": ") +
                rateText(rate));
 }

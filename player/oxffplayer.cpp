@@ -517,19 +517,21 @@ bool OxFFPlayer::showAt(double seconds)
         requestSeek(seconds);
         return true;
     }
-    // The step thread waits for the seek and takes the first picture it brings.
+    // The step thread waits for the seek and takes the first picture it brings; steps
+    // still wanted from before (a step under way is one) are dropped, or it would go on
+    // past that picture.
     askSeek(seconds, SeekAt);
-    return step(1);
+    return step(1, true);
 }
 
-bool OxFFPlayer::step(int direction)
+bool OxFFPlayer::step(int direction, bool replace)
 {
     if (!pictureQueue || !decodeThread)
         return false;
     pause();
     {
         QMutexLocker lock(&stepMutex);
-        stepsWanted += direction;
+        stepsWanted = replace ? direction : stepsWanted + direction;
         if (stepping)
             return true; // the step thread at work takes this one too
         stepping = true;

@@ -191,7 +191,8 @@ private:
     void startAudioOutput();
     template <class Thread> static void stopThread(std::unique_ptr<Thread> &thread);
     void stopStepping();
-    bool step(int direction);
+    // Asks for a step; replace drops the steps still wanted (a seek to show comes first).
+    bool step(int direction, bool replace = false);
     bool stepOnce(int direction);
     std::unique_ptr<OxYUV420P> nextPicture();
     void show(std::unique_ptr<OxYUV420P> picture);

@@ -13,6 +13,7 @@ namespace {
 // A mark reaches this far (pixels) above and below the groove's middle.
 constexpr int kMarkReach = 8;
 const QColor kMarkColor(200, 60, 30);
+const QColor kSpanColor(240, 160, 30, 110);
 
 } // namespace
 
@@ -76,10 +77,19 @@ void OxSlider::setMarks(const QVector<double> &fractions)
     update();
 }
 
+void OxSlider::setSpan(double from, double to)
+{
+    spanFrom = qBound(0.0, from, 1.0);
+    spanTo = qBound(0.0, to, 1.0);
+    if (!(spanTo > spanFrom))
+        spanFrom = spanTo = 0;
+    update();
+}
+
 void OxSlider::paintEvent(QPaintEvent *event)
 {
     QSlider::paintEvent(event);
-    if (markFractions.isEmpty())
+    if (markFractions.isEmpty() && !(spanTo > spanFrom))
         return;
     QStyleOptionSlider option;
     initStyleOption(&option);
@@ -93,6 +103,12 @@ void OxSlider::paintEvent(QPaintEvent *event)
     const int middle = groove.center().y();
     const int reach = std::min(middle, kMarkReach);
     QPainter painter(this);
+    if (spanTo > spanFrom) {
+        const int left = groove.left() + handle.width() / 2 + qRound(spanFrom * span);
+        const int right = groove.left() + handle.width() / 2 + qRound(spanTo * span);
+        painter.fillRect(QRect(left, middle - reach, std::max(1, right - left), 2 * reach),
+                         kSpanColor);
+    }
     painter.setPen(QPen(kMarkColor, 2));
     for (double f : markFractions) {
         const int x = groove.left() + handle.width() / 2 + qRound(f * span);

@@ -16,6 +16,10 @@ public:
     // left out. Empty: no marks.
     void setMarks(const QVector<double> &fractions);
     const QVector<double> &marks() const { return markFractions; }
+    // A span to show over the groove (the part of a recording to export), as fractions of
+    // the range; from >= to: none.
+    void setSpan(double from, double to);
+    QPair<double, double> span() const { return {spanFrom, spanTo}; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -27,4 +31,6 @@ protected:
 
 private:
     QVector<double> markFractions;
+    double spanFrom = 0;
+    double spanTo = 0;
 };

@@ -171,6 +171,7 @@ TimelineStrip::TimelineStrip(QWidget *parent) : QWidget(parent)
 
 void TimelineStrip::setDrive(const Drive &newDrive, const DriveTrack &newTrack)
 {
+    spanFrom = spanTo = 0;
     drive = newDrive;
     track = newTrack;
     playing = 0;
@@ -275,8 +276,19 @@ void TimelineStrip::paintEvent(QPaintEvent *event)
     const QRect area = event->rect();
     painter.drawPixmap(area, background,
                        QRectF(area.topLeft() * ratio, QSizeF(area.size()) * ratio).toRect());
+    if (spanTo > spanFrom) {
+        const QRect span(QPoint(xAt(spanFrom), 0), QPoint(xAt(spanTo), height() - 1));
+        painter.fillRect(span.intersected(area), QColor(240, 160, 30, 70));
+    }
     if (drive.duration() > 0)
         painter.fillRect(lineRect(xAt(playing)).intersected(area), palette().color(QPalette::Text));
+}
+
+void TimelineStrip::setSpan(double from, double to)
+{
+    spanFrom = from;
+    spanTo = to > from ? to : from;
+    update();
 }
 
 void TimelineStrip::renderBackground()

@@ -27,6 +27,8 @@ public:
     // The playing position in drive time (seconds).
     void setPosition(double driveTime);
     double position() const { return playing; }
+    // The span to export, in drive time, shaded over the curves; from >= to: none.
+    void setSpan(double from, double to);
     // Also reads the unit's text again (after a change of language).
     void setSpeedUnit(DistanceUnit unit);
 
@@ -63,6 +65,8 @@ private:
     DriveTrack track;
     DistanceUnit unit = DistanceUnit::Kilometres;
     double playing = 0;
+    double spanFrom = 0;
+    double spanTo = 0;
     int dragX = -1;     // the column last sought by a click or drag
     QPixmap background; // all but the position line; null when it is to be drawn again
 };

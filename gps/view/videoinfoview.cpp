@@ -20,6 +20,7 @@ namespace {
 constexpr int kSliderSteps = 99;
 // The clock label of a drive, between the time label and the slider.
 constexpr int kClockWidth = 64;
+constexpr int kRateWidth = 44;
 
 QLCDNumber *makeReadOut(QWidget *parent, const char *name, int digits, const QPalette &palette)
 {
@@ -69,6 +70,9 @@ VideoInfoView::VideoInfoView(QWidget *parent) : QWidget(parent)
     clockLabel = makeLabel(this, "clockLabel");
     clockLabel->setAlignment(Qt::AlignCenter);
     clockLabel->hide();
+    rateLabel = makeLabel(this, "rateLabel");
+    rateLabel->setAlignment(Qt::AlignCenter);
+    rateLabel->hide();
 
     speedUnit = OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel);
 
@@ -144,6 +148,7 @@ void VideoInfoView::reset()
     timeLabel->setText(QStringLiteral("00:00"));
     lengthLabel->setText(QStringLiteral("00:00"));
     slider->setValue(0);
+    slider->setSpan(0, 0);
     meter->setValue(0.0);
     setTrack(OxTrack());
 }
@@ -344,12 +349,30 @@ void VideoInfoView::resizeEvent(QResizeEvent *event)
 void VideoInfoView::placeTimeRow(int w)
 {
     timeLabel->setGeometry(200, 170, 50, 30);
+    // The rate, when shown, takes its room from the slider's right end.
+    const int rate = rateLabel->isVisible() ? kRateWidth : 0;
+    rateLabel->setGeometry(w - 50 - rate, 170, rate, 30);
     if (driveMode) {
         clockLabel->setGeometry(250, 170, kClockWidth, 30);
-        slider->setGeometry(250 + kClockWidth, 170, w - 300 - kClockWidth, 30);
+        slider->setGeometry(250 + kClockWidth, 170, w - 300 - kClockWidth - rate, 30);
     } else {
         clockLabel->setGeometry(0, 0, 0, 0);
-        slider->setGeometry(250, 170, w - 300, 30);
+        slider->setGeometry(250, 170, w - 300 - rate, 30);
     }
     lengthLabel->setGeometry(w - 50, 170, 50, 30);
+}
+
+void VideoInfoView::setSpan(double from, double to, double length)
+{
+    if (length > 0 && to > from)
+        slider->setSpan(from / length, to / length);
+    else
+        slider->setSpan(0, 0);
+}
+
+void VideoInfoView::setRateText(const QString &text)
+{
+    rateLabel->setText(text);
+    rateLabel->setVisible(!text.isEmpty());
+    placeTimeRow(width());
 }

@@ -36,6 +36,11 @@ public:
     // The position on the drive, in seconds of drive time.
     void updateDrivePosition(double current);
     bool showsDrive() const { return driveMode; }
+    // The span to export, in seconds of what plays (length seconds long), shown over the
+    // slider; from >= to: none.
+    void setSpan(double from, double to, double length);
+    // The playback rate, shown beside the slider while it is not empty ("2x").
+    void setRateText(const QString &text);
 
     static QString formatTime(double seconds);
 
@@ -80,6 +85,7 @@ private:
     double duration = 0;
     int speedUnit = SpeedUnit::Mph; // a SpeedUnit value
     QLabel *clockLabel;
+    QLabel *rateLabel;
     bool driveMode = false;
     Drive drive;
     DriveTrack driveTrack;
