@@ -317,12 +317,6 @@ void OxListWidget::setRowHeader(int index, const QString &text, bool event)
             QSize(row->item->sizeHint().width(), OxVideoItemWidget::rowHeight(!text.isEmpty())));
 }
 
-bool OxListWidget::hasRowHeader(int index) const
-{
-    const Row *row = rowRecord(index);
-    return row && !row->header.isEmpty();
-}
-
 void OxListWidget::setRowEventClip(int index, bool event)
 {
     Row *row = rowRecord(index);

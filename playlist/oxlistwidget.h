@@ -63,7 +63,6 @@ public:
     // Shows a drive's header line above a row (an empty text takes it away) and makes
     // the row taller to hold it.
     void setRowHeader(int row, const QString &text, bool event);
-    bool hasRowHeader(int row) const;
     // Shows the badge of a clip the camera locked on a row.
     void setRowEventClip(int row, bool event);
 
