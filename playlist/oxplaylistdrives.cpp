@@ -2,7 +2,6 @@
 
 #include "factsprober.h"
 #include "oxlistwidget.h"
-#include "oxvideoitemwidget.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -130,9 +129,7 @@ void OxPlaylistDrives::showHeaders()
                                drive->drive.anyEvent());
         else
             list->setRowHeader(row, QString(), false);
-        if (OxVideoItemWidget *widget = list->rowWidget(row)) {
-            const auto facts = known.constFind(absolute(list->recordingOf(row)));
-            widget->setEventClip(facts != known.constEnd() && facts->event);
-        }
+        const auto facts = known.constFind(absolute(list->recordingOf(row)));
+        list->setRowEventClip(row, facts != known.constEnd() && facts->event);
     }
 }

@@ -19,9 +19,9 @@ class RecordingFactsProber;
 // drive of two or more clips shows the drive's header line; rows of clips the camera
 // locked show a badge.
 //
-// The header lives inside the first clip's row widget, which grows by the header's
-// height: row numbers stay the playlist's entries, so selection, play-next and every
-// operation on row numbers keep their meaning.
+// The header belongs to the first clip's row, which grows by the header's height and
+// draws it inside its widget whenever it has one: row numbers stay the playlist's
+// entries, so selection, play-next and every operation on row numbers keep their meaning.
 //
 // GUI thread only. Regrouping waits for a short quiet spell, so a card of clips answered
 // from the cache is grouped a few times, not once per clip.

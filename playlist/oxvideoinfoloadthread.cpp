@@ -2,7 +2,6 @@
 
 #include "oxfileutils.h"
 #include "oxjpeg.h"
-#include "oxvideoitemwidget.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,14 +12,12 @@ OxVideoInfoLoadThread::OxVideoInfoLoadThread(QObject *parent) : OxThread(parent)
     qRegisterMetaType<OxVideoInfo>();
 }
 
-void OxVideoInfoLoadThread::addItemWidget(OxVideoItemWidget *row)
+void OxVideoInfoLoadThread::addRow(quint64 rowId, const OxVideoInfo &info)
 {
     bool start = false;
     {
         std::lock_guard<std::mutex> locker(lock);
-        qDebug("OxVideoInfoLoadThread %p addItemWidget began", static_cast<void *>(this));
-        queue.append(Job{row->rowId(), row->videoInfo()});
-        qDebug("OxVideoInfoLoadThread %p addItemWidget ended", static_cast<void *>(this));
+        queue.append(Job{rowId, info});
         start = claimStart();
     }
     if (start)

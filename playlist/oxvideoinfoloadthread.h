@@ -8,8 +8,6 @@
 #include <atomic>
 #include <mutex>
 
-class OxVideoItemWidget;
-
 // The playlist's probing thread: takes rows in the order they were queued, opens every
 // recording of the row's entry that is not probed yet, writes its first picture as the
 // thumbnail and hands the values back by videoInfoLoaded. It works on a copy of the
@@ -20,9 +18,9 @@ class OxVideoInfoLoadThread : public OxThread
 public:
     explicit OxVideoInfoLoadThread(QObject *parent = nullptr);
 
-    // GUI thread. Queues a copy of the row's entry under its id and starts the thread
-    // when it is idle.
-    void addItemWidget(OxVideoItemWidget *row);
+    // GUI thread. Queues a copy of a row's entry under the row's id and starts the
+    // thread when it is idle.
+    void addRow(quint64 rowId, const OxVideoInfo &info);
     // GUI thread. Forgets queued rows that are being removed.
     void removeItemWidget(quint64 rowId);
     void removeAllItemWidgets();

@@ -57,7 +57,7 @@ OxVideoItemWidget::OxVideoItemWidget(QWidget *parent) : QWidget(parent)
 
 void OxVideoItemWidget::setVideoInfo(const OxVideoInfo &value)
 {
-    info = value;
+    videoInfo() = value;
 }
 
 QString OxVideoItemWidget::resolutionText(const OxVideoInfo &entry)

@@ -7,7 +7,8 @@
 class QLabel;
 
 // One row of the playlist: the thumbnail and, beside it, name, resolution and frame
-// rate, length and size. It owns the row's own copy of the entry. GUI thread only.
+// rate, length and size. It holds its own copy of the entry, or shows an entry the list
+// keeps (bindVideoInfo). GUI thread only.
 class OxVideoItemWidget : public QWidget
 {
     Q_OBJECT
@@ -15,7 +16,10 @@ public:
     explicit OxVideoItemWidget(QWidget *parent = nullptr);
 
     void setVideoInfo(const OxVideoInfo &info);
-    OxVideoInfo &videoInfo() { return info; }
+    OxVideoInfo &videoInfo() { return entry ? *entry : info; }
+    // Makes the row show and hand out the entry at *kept instead of its own copy; kept
+    // must outlive the widget.
+    void bindVideoInfo(OxVideoInfo *kept) { entry = kept; }
     void showVideoInfo(const OxVideoInfo &info);
     void layoutLabels(int width, int height);
 
@@ -60,5 +64,6 @@ private:
     QString headerText;
     int top = 0; // the header's height while there is one
     OxVideoInfo info;
+    OxVideoInfo *entry = nullptr; // the list's entry when bound
     quint64 id = 0;
 };

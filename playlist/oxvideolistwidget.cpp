@@ -6,7 +6,6 @@
 #include "oxlistwidget.h"
 #include "oxplaylistdrives.h"
 #include "oxplaylistorder.h"
-#include "oxvideoitemwidget.h"
 
 #include <QAction>
 #include <QCursor>
@@ -233,9 +232,8 @@ void OxVideoListWidget::reportSaveFailure(const QString &folder)
 void OxVideoListWidget::selectVideo(const QString &path)
 {
     for (int i = 0; i < listWidget->count(); ++i) {
-        OxVideoItemWidget *row = listWidget->rowWidget(i);
-        if (row && !row->videoInfo().videos.isEmpty() &&
-            row->videoInfo().videos.first().path == path) {
+        const OxVideoInfo *row = listWidget->entry(i);
+        if (row && !row->videos.isEmpty() && row->videos.first().path == path) {
             listWidget->setCurrentRow(i);
             return;
         }
@@ -245,14 +243,13 @@ void OxVideoListWidget::selectVideo(const QString &path)
 bool OxVideoListWidget::nextVideoInfo(const QString &path, OxVideoInfo **next)
 {
     for (int i = 0; i + 1 < listWidget->count(); ++i) {
-        OxVideoItemWidget *row = listWidget->rowWidget(i);
-        if (row && !row->videoInfo().videos.isEmpty() &&
-            row->videoInfo().videos.first().path == path) {
-            OxVideoItemWidget *following = listWidget->rowWidget(i + 1);
+        const OxVideoInfo *row = listWidget->entry(i);
+        if (row && !row->videos.isEmpty() && row->videos.first().path == path) {
+            OxVideoInfo *following = listWidget->entry(i + 1);
             if (!following)
                 return false;
             if (next)
-                *next = &following->videoInfo();
+                *next = following;
             return true;
         }
     }
@@ -273,8 +270,8 @@ void OxVideoListWidget::deletePlaylistFile(int row)
 void OxVideoListWidget::removeVideoInfo(const OxVideoInfo &info)
 {
     for (int i = 0; i < listWidget->count(); ++i) {
-        OxVideoItemWidget *row = listWidget->rowWidget(i);
-        if (row && row->videoInfo() == info) {
+        const OxVideoInfo *row = listWidget->entry(i);
+        if (row && *row == info) {
             deletePlaylistFile(i);
             listWidget->removeRow(i);
             saveOrder();
@@ -294,8 +291,8 @@ void OxVideoListWidget::retranslate()
 
 void OxVideoListWidget::onDoubleClickListWidgetItem(QModelIndex index)
 {
-    if (OxVideoItemWidget *row = listWidget->rowWidget(index.row()))
-        emit onDoubleClickVideoInfo(row->videoInfo());
+    if (OxVideoInfo *row = listWidget->entry(index.row()))
+        emit onDoubleClickVideoInfo(*row);
 }
 
 void OxVideoListWidget::onListWidgetContentMenuEvent(QListWidgetItem *item)
@@ -321,14 +318,14 @@ void OxVideoListWidget::onListWidgetContentMenuEvent(QListWidgetItem *item)
 void OxVideoListWidget::onPopMenuTriggered(QAction *action)
 {
     if (action == openFolder) {
-        OxVideoItemWidget *row = listWidget->rowWidget(contextItem);
-        if (!row || row->videoInfo().videos.isEmpty())
+        const OxVideoInfo *row = listWidget->entry(contextItem);
+        if (!row || row->videos.isEmpty())
             return;
-        const QString folder = QFileInfo(row->videoInfo().videos.first().path).absolutePath();
+        const QString folder = QFileInfo(row->videos.first().path).absolutePath();
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     } else if (action == remove) {
-        if (OxVideoItemWidget *row = listWidget->rowWidget(contextItem)) {
-            const OxVideoInfo info = row->videoInfo();
+        if (const OxVideoInfo *row = listWidget->entry(contextItem)) {
+            const OxVideoInfo info = *row;
             removeVideoInfo(info);
         }
         contextItem = nullptr;
@@ -345,11 +342,11 @@ void OxVideoListWidget::removeMissingEntries()
 {
     QList<QPair<OxVideoInfo, QString>> keep;
     for (int i = 0; i < listWidget->count(); ++i) {
-        OxVideoItemWidget *row = listWidget->rowWidget(i);
+        const OxVideoInfo *row = listWidget->entry(i);
         if (!row)
             continue;
-        if (row->videoInfo().filesExist())
-            keep.append({row->videoInfo(), listWidget->playlistFile(i)});
+        if (row->filesExist())
+            keep.append({*row, listWidget->playlistFile(i)});
         else
             deletePlaylistFile(i);
     }

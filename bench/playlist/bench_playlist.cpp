@@ -1,6 +1,7 @@
 // Figures of the playlist panel, each with a reference measured in the same run:
 //   playlist_load_1000_ms            panel built from 1,000 playlist files until every row
-//                                    is shown (reference: reading the 1,000 files bare)
+//                                    is listed and those on screen are shown (reference:
+//                                    reading the 1,000 files bare)
 //   playlist_add_folder_1000_ms      addVideoDir on 1,000 small recordings, writing their
 //                                    files (reference: writing 1,000 such files bare)
 //   playlist_probe_ms_per_recording  the probing thread over 50 different 720p clips
@@ -9,6 +10,12 @@
 //                                    undecodable recording (reference: the whole search)
 //   playlist_gui_block_max_ms        longest GUI-thread stall while 50 rows are probed
 //                                    (reference: the same with no rows being probed)
+//   playlist_start_5000_ms           panel built from 5,000 playlist files and shown, until
+//                                    its first picture is drawn (reference: reading the
+//                                    5,000 files bare)
+//   playlist_rss_kb_per_row          resident memory gained per row of that panel, every row
+//                                    with a thumbnail and the list scrolled from top to end
+//                                    (reference: the pixels of one 106x60 thumbnail)
 // Runs in a temporary home; clips are kept in the build folder between runs.
 #include "damagedrecording.h"
 #include "ffmpeg_ptr.h"
@@ -25,7 +32,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,6 +45,29 @@ namespace {
 
 const int kEntries = 1000;
 const int kProbeClips = 50;
+const int kLongPlaylist = 5000;
+
+// Resident memory of this process in kB, from /proc.
+double residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble();
+    }
+    return 0;
+}
+
+// Lets the panel's timers and threads settle for ms while the event loop runs.
+void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
 
 double msSince(const QElapsedTimer &timer)
 {
@@ -72,14 +104,12 @@ QString probeClip(const QString &cache, int i)
     return path;
 }
 
+// Every row is in the list and those on screen hold their widgets.
 bool allShown(OxVideoListWidget &panel)
 {
     OxListWidget *list = panel.list();
-    for (int i = 0; i < list->count(); ++i) {
-        if (!list->rowWidget(i))
-            return false;
-    }
-    return list->count() > 0;
+    const QListWidgetItem *top = list->itemAt(1, 1);
+    return list->count() == kEntries && top && list->itemWidget(list->item(0));
 }
 
 // Longest gap between turns of the GUI thread's event loop while condition is false.
@@ -202,7 +232,7 @@ int main(int argc, char *argv[])
         OxFileUtils::deleteRecursively(OxFileUtils::thumbnailLocation());
         auto probed = [&] {
             for (int i = 0; i < panel.list()->count(); ++i) {
-                if (panel.list()->rowWidget(i)->videoInfo().videos[0].width <= 0)
+                if (panel.list()->entry(i)->videos[0].width <= 0)
                     return false;
             }
             return true;
@@ -244,6 +274,64 @@ int main(int argc, char *argv[])
     probeVideo(longClip.toUtf8().constData(), whole, nullptr);
     const double searchMs = msSince(timer);
 
+    // 5,000 entries read back at start, each probed before and showing a thumbnail.
+    OxFileUtils::deleteRecursively(OxFileUtils().playlistDir());
+    const QString thumb = OxFileUtils().thumbnailDir() + QStringLiteral("/long.jpg");
+    QImage picture(1280, 720, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    picture.save(thumb, "JPEG");
+    for (int i = 0; i < kLongPlaylist; ++i) {
+        OxVideoInfo info;
+        info.setVideoFile(folder +
+                          QStringLiteral("/FILE%1.MP4").arg(i % kEntries, 4, 10, QLatin1Char('0')));
+        info.name = QStringLiteral("entry%1").arg(i, 4, 10, QLatin1Char('0'));
+        OxVideoFile &video = info.videos[0];
+        video.thumb = thumb;
+        video.width = 1920;
+        video.height = 1080;
+        video.fps = 30;
+        video.duration = 60;
+        info.save(OxFileUtils().playlistDir() + QLatin1Char('/') + info.name +
+                  QStringLiteral(".xml"));
+    }
+    const QStringList longPlaylist =
+        QDir(OxFileUtils().playlistDir()).entryList(QDir::Files, QDir::NoSort);
+    timer.restart();
+    for (const QString &name : longPlaylist) {
+        QFile in(OxFileUtils().playlistDir() + QLatin1Char('/') + name);
+        in.open(QIODevice::ReadOnly);
+        in.readAll();
+    }
+    const double bareLongReadMs = msSince(timer);
+    double startMs = 0;
+    double kbPerRow = 0;
+    int longRows = 0;
+    {
+        settle(200);
+        const double before = residentKb();
+        timer.restart();
+        OxVideoListWidget panel;
+        panel.resize(360, 640);
+        panel.show();
+        QCoreApplication::processEvents();
+        startMs = msSince(timer);
+        // The user scrolls through the whole list, a page at a time.
+        QScrollBar *bar = panel.list()->verticalScrollBar();
+        settle(300);
+        while (bar->value() < bar->maximum()) {
+            bar->setValue(bar->value() + bar->pageStep());
+            QCoreApplication::processEvents();
+        }
+        settle(1000);
+        longRows = panel.list()->count();
+        kbPerRow = (residentKb() - before) / std::max(1, longRows);
+    }
+    if (longRows != kLongPlaylist) {
+        std::fprintf(stderr, "bench_playlist: %d of %d long playlist rows\n", longRows,
+                     kLongPlaylist);
+        return 1;
+    }
+
     std::printf("reference ffprobe + ffmpeg: %d/%d clips\n", referenceOk, kProbeClips);
     std::printf("figure playlist_load_1000_ms value=%.1f reference=%.1f target=1000\n", loadMs,
                 bareReadMs);
@@ -255,5 +343,9 @@ int main(int argc, char *argv[])
                 stopMs, searchMs);
     std::printf("figure playlist_gui_block_max_ms value=%.1f reference=%.1f target=50\n", stallMs,
                 idleStall);
+    std::printf("figure playlist_start_5000_ms value=%.1f reference=%.1f target=1000\n", startMs,
+                bareLongReadMs);
+    std::printf("figure playlist_rss_kb_per_row value=%.1f reference=%.1f target=20\n", kbPerRow,
+                106 * 60 * 4 / 1024.0);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QSemaphore>
@@ -543,6 +544,59 @@ private slots:
         panel->onPopMenuTriggered(panel->clearAction());
         QCOMPARE(panel->list()->count(), 0);
         QCOMPARE(playlistFiles(), QStringList());
+    }
+
+    // A long playlist: only rows near the view hold a widget; a row scrolled to shows its
+    // texts and thumbnail, plays on double-click and keeps the selection and row order.
+    void longPlaylistKeepsWidgetsNearTheView_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::newRow("last") << 299;
+        QTest::newRow("middle") << 150;
+    }
+    void longPlaylistKeepsWidgetsNearTheView()
+    {
+        QFETCH(int, target);
+        const QString thumb = OxFileUtils().thumbnailDir() + QStringLiteral("/long.jpg");
+        QImage(320, 180, QImage::Format_RGB32).save(thumb, "JPEG");
+        QStringList names;
+        for (int i = 0; i < 300; ++i) {
+            OxVideoInfo info;
+            info.setVideoFile(clips + QStringLiteral("/a.mp4"));
+            names << (info.name = QStringLiteral("e%1").arg(i));
+            info.videos[0] = {thumb, "a.mp4", info.videos[0].path, 25, 2, 1000, 320, 240};
+            QVERIFY(info.save(OxFileUtils().playlistDir() + '/' + info.name + ".xml"));
+        }
+        auto panel = makePanel();
+        OxListWidget *list = panel->list();
+        const auto widgets = [list] {
+            int n = 0;
+            for (int i = 0; i < list->count(); ++i)
+                n += list->itemWidget(list->item(i)) != nullptr;
+            return n;
+        };
+        QVERIFY(list->itemWidget(list->item(0)));
+        QVERIFY2(widgets() < 60, qPrintable(QString::number(widgets())));
+        QString played;
+        connect(panel.get(), &OxVideoListWidget::onDoubleClickVideoInfo,
+                [&](OxVideoInfo &info) { played = info.name; });
+
+        list->scrollToItem(list->item(target));
+        QTRY_VERIFY(list->itemWidget(list->item(target)) && !list->itemWidget(list->item(0)));
+        QVERIFY2(widgets() < 60, qPrintable(QString::number(widgets())));
+        auto *row = qobject_cast<OxVideoItemWidget *>(list->itemWidget(list->item(target)));
+        QCOMPARE(labelText(row, "name"), names[target]);
+        QCOMPARE(labelText(row, "resolution"), QStringLiteral("320x240 25fps"));
+        QVERIFY(hasThumbnail(row));
+        const QPoint centre = list->visualItemRect(list->item(target)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
+        QCOMPARE(played, names[target]);
+
+        list->scrollToTop();
+        QTRY_VERIFY(list->itemWidget(list->item(0)) && !list->itemWidget(list->item(target)));
+        QCOMPARE(list->currentRow(), target);
+        QCOMPARE(rowNames(*panel), names);
     }
 
     // A row added just after the worker found its queue empty, while it is on its way
