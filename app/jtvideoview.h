@@ -26,6 +26,8 @@ public:
     void setFooter(QWidget *footer, int height);
     void showFooter(bool show);
     bool footerShown() const { return footerVisible; }
+    // The height the footer takes at the bottom of the area; 0 while hidden.
+    int footerSpace() const { return footerVisible ? footerHeight : 0; }
 
     OxVideoView *videoView = nullptr;
 

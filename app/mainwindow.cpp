@@ -98,6 +98,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     noticeLabel = new QLabel(this);
     noticeLabel->setObjectName(QStringLiteral("notice"));
     noticeLabel->setWordWrap(true);
+    // A window of its own, as the picture view has: a plain child would be drawn under the
+    // picture's window and never be seen while a recording plays.
+    noticeLabel->setAttribute(Qt::WA_NativeWindow);
     noticeLabel->setStyleSheet(
         QStringLiteral("background:rgba(0,0,0,190);color:#ffffff;padding:4px 8px;"));
     noticeLabel->hide();
@@ -178,8 +181,8 @@ void MainWindow::updateLayout(int w, int h)
         for (QPushButton *button : buttons)
             place(button, 0, 0, 0, 0);
         place(_settingsButton, 0, 0, 0, 0);
-        place(noticeLabel, 0, h - kNoticeHeight, w, kNoticeHeight);
         videoView->showFooter(false);
+        placeNotice();
         return;
     }
 
@@ -193,13 +196,21 @@ void MainWindow::updateLayout(int w, int h)
     for (int k = 0; k < buttons.size(); ++k)
         place(buttons.at(k), static_cast<int>(k * (b + 5.0)), h - 40, b, 40);
     place(_settingsButton, c, h - 40, 300, 40);
-    // Over the bottom of the picture, clear of the trip panel.
-    place(noticeLabel, 0, h - 240 - kNoticeHeight, c, kNoticeHeight);
+    placeNotice();
+}
+
+// Over the bottom of the picture, clear of the strip below it and of the trip panel.
+void MainWindow::placeNotice()
+{
+    const QRect area = videoView->geometry();
+    place(noticeLabel, area.x(), area.bottom() + 1 - videoView->footerSpace() - kNoticeHeight,
+          area.width(), kNoticeHeight);
 }
 
 void MainWindow::showNotice(const QString &text)
 {
     qDebug("notice: %s", qUtf8Printable(text));
+    placeNotice();
     noticeLabel->setText(text);
     noticeLabel->show();
     noticeLabel->raise();

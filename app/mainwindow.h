@@ -116,6 +116,7 @@ protected:
 
 private:
     void toggleFullScreen();
+    void placeNotice();
     void stopEngine();
     void stopPlayback();
     void togglePause();
