@@ -90,8 +90,8 @@ QString ExportController::spanText(double position) const
         .arg(minutesSeconds(from), minutesSeconds(to), minutesSeconds(to - from));
 }
 
-void ExportController::exportSpan(const Drive &drive, const DriveTrack &track,
-                                  double position, int speedUnit)
+void ExportController::exportSpan(const Drive &drive, const DriveTrack &track, double position,
+                                  int speedUnit)
 {
     if (job.isRunning()) {
         emit notice(languageText(QStringLiteral("export_running")));
@@ -127,8 +127,8 @@ void ExportController::exportSpan(const Drive &drive, const DriveTrack &track,
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     connect(browse, &QPushButton::clicked, &dialog, [&] {
-        const QString chosen = QFileDialog::getExistingDirectory(&dialog, QString(),
-                                                                 folderEdit->text());
+        const QString chosen =
+            QFileDialog::getExistingDirectory(&dialog, QString(), folderEdit->text());
         if (!chosen.isEmpty())
             folderEdit->setText(chosen);
     });

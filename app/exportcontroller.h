@@ -41,8 +41,7 @@ public:
 
     // Asks for the target folder and the options, then starts the export of the span
     // around position. A second export while one runs is refused with a notice.
-    void exportSpan(const Drive &drive, const DriveTrack &track, double position,
-                    int speedUnit);
+    void exportSpan(const Drive &drive, const DriveTrack &track, double position, int speedUnit);
     bool isRunning() const { return job.isRunning(); }
     // The folder the dialog offers first: "dashcam-exports" in the user's videos folder.
     static QString defaultFolder();

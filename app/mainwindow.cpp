@@ -944,8 +944,8 @@ void MainWindow::showVideoMenu(int button, double, double)
     menu.addAction(languageText(QStringLiteral("export")) + QStringLiteral("\tE"),
                    [this] { exportSpan(); });
     menu.addSeparator();
-    QMenu *rates = menu.addMenu(languageText(QStringLiteral("playback_rate")) +
-                                QStringLiteral("\t[ ]"));
+    QMenu *rates =
+        menu.addMenu(languageText(QStringLiteral("playback_rate")) + QStringLiteral("\t[ ]"));
     for (double rate : OxFFPlayer::kRates) {
         QAction *action = rates->addAction(rateText(rate), [this, rate] { setPlaybackRate(rate); });
         action->setCheckable(true);
@@ -974,9 +974,9 @@ bool MainWindow::keepsKeys(const QWidget *focus)
 }
 
 // The keys of playback: I and O mark the span to export and E exports it; Left and Right
-// jump 5 s, with Shift 60 s, playing or paused (paused, the picture there is shown); . and , step one picture forward and back
-// (pausing); ] and [ play faster and slower. Press acts (a held . or , repeats); true when
-// the key was one of them.
+// jump 5 s, with Shift 60 s, playing or paused (paused, the picture there is shown); . and , step
+// one picture forward and back (pausing); ] and [ play faster and slower. Press acts (a held . or ,
+// repeats); true when the key was one of them.
 bool MainWindow::playbackKey(QKeyEvent *event)
 {
     const Qt::KeyboardModifiers modifiers =
@@ -1001,8 +1001,8 @@ bool MainWindow::playbackKey(QKeyEvent *event)
     }
     if (key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight) {
         if (!event->isAutoRepeat() && player)
-            setPlaybackRate(OxFFPlayer::stepRate(player->rate(),
-                                                 key == Qt::Key_BracketRight ? 1 : -1));
+            setPlaybackRate(
+                OxFFPlayer::stepRate(player->rate(), key == Qt::Key_BracketRight ? 1 : -1));
         return true;
     }
     if (shift || event->isAutoRepeat())

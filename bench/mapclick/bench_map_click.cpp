@@ -75,8 +75,8 @@ int main(int argc, char *argv[])
     recipe.fpsNum = 30;
     recipe.gop = 60;
     recipe.audioCodec.clear();
-    recipe.subtitles = nmeaDriveCues(QDateTime(QDate(2026, 3, 14), QTime(7, 0), Qt::UTC),
-                                     kSeconds, 48.1, 11.5, 50, 60);
+    recipe.subtitles = nmeaDriveCues(QDateTime(QDate(2026, 3, 14), QTime(7, 0), Qt::UTC), kSeconds,
+                                     48.1, 11.5, 50, 60);
     const QString clip = makeRecording(home.path(), QStringLiteral("route"), recipe);
     if (clip.isEmpty()) {
         std::fprintf(stderr, "bench_map_click: ffmpeg failed\n");
@@ -95,12 +95,12 @@ int main(int argc, char *argv[])
         [&] { return (page = w.map()->findChild<QWebEngineView *>("googleView")) != nullptr; },
         kTimeoutMs);
     if (!built || !QTest::qWaitFor(
-                     [&] {
-                         return evalIn(page, "typeof __state === 'function' ? "
-                                             "__state().points.length : 0")
-                                    .toInt() == kSeconds;
-                     },
-                     kTimeoutMs)) {
+                      [&] {
+                          return evalIn(page, "typeof __state === 'function' ? "
+                                              "__state().points.length : 0")
+                                     .toInt() == kSeconds;
+                      },
+                      kTimeoutMs)) {
         std::fprintf(stderr, "bench_map_click: the map page did not get the route\n");
         return 1;
     }
@@ -110,10 +110,11 @@ int main(int argc, char *argv[])
         // Back and forth across the recording, never the place shown now.
         const int fix = (k % 2 ? 5 : 30) + k;
         const QVariantList at =
-            evalIn(page, QStringLiteral("(function(){var q=__state().points[%1];"
-                                        "var p=routeMap.latLngToContainerPoint(L.latLng(q[0],q[1]));"
-                                        "return [p.x,p.y];})()")
-                             .arg(fix))
+            evalIn(page,
+                   QStringLiteral("(function(){var q=__state().points[%1];"
+                                  "var p=routeMap.latLngToContainerPoint(L.latLng(q[0],q[1]));"
+                                  "return [p.x,p.y];})()")
+                       .arg(fix))
                 .toList();
         if (at.size() != 2)
             return 1;

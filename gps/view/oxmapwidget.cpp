@@ -84,8 +84,7 @@ OxMapWidget::OxMapWidget(QWidget *parent) : QWidget(parent), bridge(new RouteBri
 
 // The corrections have no closed inverse; a few steps of x -= f(x) - y get within
 // millimetres, the offsets changing slowly with the place.
-QPointF OxMapWidget::pageToWgs84(int mapType, int gpsCorrection, double latitude,
-                                 double longitude)
+QPointF OxMapWidget::pageToWgs84(int mapType, int gpsCorrection, double latitude, double longitude)
 {
     if (gpsCorrection == GPSCorrection::Raw ||
         (mapType != MapPage::Baidu && mapType != MapPage::Google))

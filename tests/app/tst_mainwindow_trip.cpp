@@ -16,8 +16,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLCDNumber>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QWebEnginePage>
 #include <QWebEngineView>
