@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
@@ -331,6 +332,28 @@ private slots:
         QTest::keyClick(w.stopButton(), Qt::Key_BracketLeft);
         QCOMPARE(w.engine()->rate(), 1.0);
         QVERIFY(!rate->isVisible());
+    }
+
+    // A notice shows over a picture that plays (the picture view is a window of its own,
+    // which a plain child would be drawn under): the screen where it stands changes.
+    void noticeShowsOverThePicture()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        openPaused(w, plainClip);
+        QTest::qWait(500);
+        auto *notice = w.findChild<QLabel *>("notice");
+        const auto screenAtNotice = [&] {
+            const QPoint at = notice->mapToGlobal(QPoint(0, 0));
+            return QGuiApplication::primaryScreen()
+                ->grabWindow(0, at.x(), at.y(), notice->width(), notice->height())
+                .toImage();
+        };
+        const QImage before = screenAtNotice();
+        w.showNotice("The notice over the picture");
+        QTest::qWait(300);
+        QVERIFY(screenAtNotice() != before);
     }
 
     // I and O mark the span while paused, E asks where to and exports it in the
