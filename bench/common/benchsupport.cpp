@@ -2,10 +2,12 @@
 
 #include "testrecordings.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QThread>
 #include <QVector>
 
 #include <algorithm>
@@ -139,4 +141,25 @@ double medianMs(const std::function<void()> &step, int runs)
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        QThread::msleep(1);
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 
@@ -25,3 +26,9 @@ TreeUsage treeUsage(qint64 rootPid);
 
 // The median wall time of runs calls of step, in milliseconds.
 double medianMs(const std::function<void()> &step, int runs = 5);
+
+// The median of values (the upper one of an even count); -1 when there are none.
+double median(QVector<double> values);
+
+// Runs the event loop until done() or timeoutMs have passed; false on time-out.
+bool waitFor(const std::function<bool()> &done, int timeoutMs);

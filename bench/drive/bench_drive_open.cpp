@@ -41,18 +41,6 @@ constexpr int kRuns = 5;
 std::atomic<int64_t> firstPictureAt{0};
 std::atomic<bool> armed{false};
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    const int64_t until = av_gettime() + int64_t(timeoutMs) * 1000;
-    while (!done()) {
-        if (av_gettime() > until)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 // A double-click as the mouse makes it: press, release, double-click, release.
 void doubleClick(QWidget *widget, const QPoint &at)
 {
@@ -82,12 +70,6 @@ double openMs(MainWindow &window, int row, int y)
     if (!waitFor([] { return firstPictureAt.load() != 0; }, 30000))
         return -1;
     return (firstPictureAt.load() - start) / 1000.0;
-}
-
-double median(QVector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
 }
 
 } // namespace

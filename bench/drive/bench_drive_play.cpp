@@ -79,19 +79,6 @@ void onReport(void *, int type, double, double)
         ++endReports;
 }
 
-// Runs the event loop until done() or the time is up; false on time-out.
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    const int64_t until = av_gettime() + int64_t(timeoutMs) * 1000;
-    while (!done()) {
-        if (av_gettime() > until)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 // The longest interval between the last picture of a clip and the first of the next,
 // minus one frame interval, in milliseconds.
 double boundaryGapMs(const QVector<ArrivalSink::Shown> &shown)
@@ -178,14 +165,6 @@ private:
     bool started = false;
     int64_t startedAt = 0;
 };
-
-double median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
 
 void figure(const char *name, double value, double reference, const char *target)
 {

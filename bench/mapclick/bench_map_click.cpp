@@ -4,6 +4,7 @@
 // interval, paused. Reference: the same seeks asked of the engine directly, as the
 // slider does. Target 400 ms.
 
+#include "benchsupport.h"
 #include "language.h"
 #include "mainwindow.h"
 #include "oxffplayer.h"
@@ -39,12 +40,6 @@ QVariant evalIn(QWebEngineView *view, const QString &script)
     if (!QTest::qWaitFor([&] { return *done; }, kTimeoutMs))
         return {};
     return *result;
-}
-
-double median(QVector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.isEmpty() ? -1 : v[v.size() / 2];
 }
 
 // Waits until the engine shows a picture of the key-picture interval that holds target;

@@ -58,26 +58,6 @@ private:
     int64_t lastAt = 0;
 };
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    const int64_t until = av_gettime() + int64_t(timeoutMs) * 1000;
-    while (!done()) {
-        if (av_gettime() > until)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-double median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
 QStringList clipArgs(int seconds, int keyInterval)
 {
     return {

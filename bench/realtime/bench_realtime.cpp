@@ -567,14 +567,6 @@ Realtime play4k(const QString &clip, bool app, const SoundServer &sound, const Q
     return result;
 }
 
-double median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
 void figure(const char *name, double value, double reference, const char *target)
 {
     std::printf("figure %s value=%.2f reference=%.2f target=%s\n", name, value, reference, target);
