@@ -1,5 +1,6 @@
 #include "clipwriter.h"
 
+#include "backgroundrelease.h"
 #include "exportband.h"
 #include "ffmpeg_ptr.h"
 #include "streamreader.h"
@@ -16,7 +17,6 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -70,12 +70,7 @@ public:
         : request(request), stop(stop), progress(progress)
     {
     }
-    ~SpanEncoder()
-    {
-        if (closing.joinable())
-            closing.join();
-        av_channel_layout_uninit(&resamplerLayout);
-    }
+    ~SpanEncoder() { av_channel_layout_uninit(&resamplerLayout); }
     SpanEncoder(const SpanEncoder &) = delete;
     SpanEncoder &operator=(const SpanEncoder &) = delete;
 
@@ -83,6 +78,7 @@ public:
 
 private:
     bool stopped() const { return stop && stop->load(); }
+    void abandon(std::unique_ptr<StreamReader> reader);
     QString probe(const QVector<SpanPart> &parts);
     QString openOutput(const QString &path);
     QString readPart(const SpanPart &part);
@@ -149,9 +145,6 @@ private:
     double nextSoundTime = 0;
     int64_t lastPts = -1;
     int pictureCount = 0;
-    // Closes the encoders after a cancel; joined by the destructor. From its start on,
-    // only it touches the encoders.
-    std::thread closing;
 };
 
 ClipOutcome SpanEncoder::run(const QString &path)
@@ -164,6 +157,10 @@ ClipOutcome SpanEncoder::run(const QString &path)
         error = openOutput(path);
     for (int i = 0; error.isEmpty() && !cancelled && i < parts.size(); ++i)
         error = readPart(parts[i]);
+    if (error.isEmpty() && !cancelled && stopped()) {
+        cancelled = true;
+        abandon(nullptr);
+    }
     if (error.isEmpty() && !cancelled && pictureCount == 0)
         error = QStringLiteral("no picture of the recordings lies in the span");
     if (error.isEmpty() && !cancelled)
@@ -298,20 +295,20 @@ QString SpanEncoder::openOutput(const QString &path)
 
 QString SpanEncoder::readPart(const SpanPart &part)
 {
-    StreamReader reader;
-    QString error = openSource(reader, request.sources[part.source].path);
+    auto reader = std::make_unique<StreamReader>();
+    QString error = openSource(*reader, request.sources[part.source].path);
     if (!error.isEmpty())
         return error;
-    AVStream *video = reader.videoStream();
-    AVCodecContext *videoDecoder = reader.videoContext();
-    AVCodecContext *soundDecoder = soundEncoder ? reader.audioContext() : nullptr;
+    AVStream *video = reader->videoStream();
+    AVCodecContext *videoDecoder = reader->videoContext();
+    AVCodecContext *soundDecoder = soundEncoder ? reader->audioContext() : nullptr;
     if (part.fileFrom > kSameMoment) {
         const int64_t start = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
         const int64_t target = start + av_rescale_q(llround(part.fileFrom * AV_TIME_BASE),
                                                     AV_TIME_BASE_Q, video->time_base);
         // To the key picture before the span; the pictures up to it are decoded and
         // dropped. A failed seek reads from the start, which is slower but as right.
-        if (av_seek_frame(reader.formatContext(), video->index, target, AVSEEK_FLAG_BACKWARD) >=
+        if (av_seek_frame(reader->formatContext(), video->index, target, AVSEEK_FLAG_BACKWARD) >=
             0) {
             avcodec_flush_buffers(videoDecoder);
             if (soundDecoder)
@@ -321,29 +318,24 @@ QString SpanEncoder::readPart(const SpanPart &part)
 
     pictureTimeBase = video->time_base;
     if (soundDecoder)
-        soundTimeBase = reader.audioStream()->time_base;
+        soundTimeBase = reader->audioStream()->time_base;
     lastPictureTime = part.fileFrom;
     nextSoundTime = part.fileFrom;
     bool videoDone = false;
     bool soundDone = !soundDecoder;
     while (!videoDone || !soundDone) {
         if (stopped()) {
-            // The encoders finish the pictures their threads hold while the decoders
-            // finish theirs: a cancel waits for the longer of the two, not for both.
             cancelled = true;
-            closing = std::thread([this] {
-                videoEncoder.reset();
-                soundEncoder.reset();
-            });
+            abandon(std::move(reader));
             return QString();
         }
         // An error before the end of the file is taken as its end: the readable part of a
         // damaged recording is exported.
-        if (reader.readFrame(packet.get()) < 0)
+        if (reader->readFrame(packet.get()) < 0)
             break;
-        if (!videoDone && reader.isVideoPacket(packet.get()))
+        if (!videoDone && reader->isVideoPacket(packet.get()))
             error = decode(videoDecoder, packet.get(), true, part, &videoDone);
-        else if (!soundDone && reader.isAudioPacket(packet.get()))
+        else if (!soundDone && reader->isAudioPacket(packet.get()))
             error = decode(soundDecoder, packet.get(), false, part, &soundDone);
         av_packet_unref(packet.get());
         if (!error.isEmpty())
@@ -357,6 +349,32 @@ QString SpanEncoder::readPart(const SpanPart &part)
         error = resample(nullptr, 0); // what the resampler still holds
     resampler.reset();
     return error;
+}
+
+void SpanEncoder::abandon(std::unique_ptr<StreamReader> reader)
+{
+    // After a cancel nothing the encoders and decoders still hold matters, yet closing them
+    // waits for their threads to finish the pictures in hand: a few frame times, many more
+    // on a busy machine at the export's low priority. The clip's file is closed here, so
+    // that the export can remove its folder at once, and they are freed on a helper that
+    // never touches the disk.
+    if (out && out->pb)
+        avio_closep(&out->pb);
+    struct Held
+    {
+        AVCodecContextPtr videoEncoder;
+        AVCodecContextPtr soundEncoder;
+        std::unique_ptr<StreamReader> reader;
+    };
+    auto held = std::make_shared<Held>();
+    held->videoEncoder = std::move(videoEncoder);
+    held->soundEncoder = std::move(soundEncoder);
+    held->reader = std::move(reader);
+    releaseInBackground([held] {
+        held->reader.reset();
+        held->videoEncoder.reset();
+        held->soundEncoder.reset();
+    });
 }
 
 QString SpanEncoder::decode(AVCodecContext *decoder, const AVPacket *packet, bool video,
