@@ -75,8 +75,3 @@ void releaseInBackground(std::function<void()> release)
 {
     releases().add(std::move(release));
 }
-
-void waitForBackgroundReleases()
-{
-    releases().waitAll();
-}

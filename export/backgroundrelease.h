@@ -8,6 +8,3 @@
 // anything its caller frees afterwards. The helper inherits the calling thread's
 // priority. The process waits for every helper at exit, so nothing is left half freed.
 void releaseInBackground(std::function<void()> release);
-
-// Blocks until every release handed over so far has finished.
-void waitForBackgroundReleases();
