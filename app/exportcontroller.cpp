@@ -147,9 +147,13 @@ void ExportController::exportSpan(const Drive &drive, const DriveTrack &track, d
     request.routeMap = request.band && routeMap->isChecked();
     request.speedUnit = speedUnit;
     request.targetFolder = folder;
-    if (!job.start(request))
-        return;
+    start(request);
+}
 
+bool ExportController::start(const ExportRequest &request)
+{
+    if (!job.start(request))
+        return false;
     progress = new QProgressDialog(window);
     progress->setWindowModality(Qt::NonModal);
     progress->setWindowTitle(languageText(QStringLiteral("export")));
@@ -161,6 +165,7 @@ void ExportController::exportSpan(const Drive &drive, const DriveTrack &track, d
     connect(progress, &QProgressDialog::canceled, &job, &ExportJob::cancel);
     showProgress(0, -1);
     progress->show();
+    return true;
 }
 
 void ExportController::showProgress(double fraction, double secondsLeft)
@@ -168,12 +173,15 @@ void ExportController::showProgress(double fraction, double secondsLeft)
     if (!progress)
         return;
     const int percent = qBound(0, int(fraction * 100), 100);
-    progress->setValue(percent);
     QString text = languageText(QStringLiteral("export_progress")).arg(percent);
     if (secondsLeft >= 0)
         text += QStringLiteral(" · ") +
                 languageText(QStringLiteral("export_left")).arg(minutesSeconds(secondsLeft));
-    progress->setLabelText(text);
+    // Most reports change neither: each change costs the window a layout and a repaint.
+    if (percent != progress->value())
+        progress->setValue(percent);
+    if (text != progress->labelText())
+        progress->setLabelText(text);
 }
 
 void ExportController::exportFinished(const ExportResult &result)

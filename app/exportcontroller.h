@@ -42,6 +42,9 @@ public:
     // Asks for the target folder and the options, then starts the export of the span
     // around position. A second export while one runs is refused with a notice.
     void exportSpan(const Drive &drive, const DriveTrack &track, double position, int speedUnit);
+    // Starts the export of a request made elsewhere, with the progress dialog; false
+    // when one is still running.
+    bool start(const ExportRequest &request);
     bool isRunning() const { return job.isRunning(); }
     // The folder the dialog offers first: "dashcam-exports" in the user's videos folder.
     static QString defaultFolder();

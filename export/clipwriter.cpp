@@ -1,5 +1,6 @@
 #include "clipwriter.h"
 
+#include "backgroundrelease.h"
 #include "exportband.h"
 #include "ffmpeg_ptr.h"
 #include "streamreader.h"
@@ -12,9 +13,13 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -62,6 +67,134 @@ AVRational frameRateOf(const AVStream *stream)
     return AVRational{30, 1};
 }
 
+// libx264 on a thread of its own. Handing it a picture blocks until one of its frame
+// threads is free, which can take a frame's encoding time and far longer on a busy machine
+// at the export's low priority; here only this thread waits, and the worker, which decodes
+// and composes meanwhile, notices a cancel at once. Pictures go in, packets come back; the
+// worker writes them, so this thread never touches the disk.
+class PictureEncoder
+{
+public:
+    explicit PictureEncoder(AVCodecContextPtr context)
+        : context(std::move(context)), thread([this] { run(); })
+    {
+    }
+    // Stops after the picture in hand and frees the encoder, which waits for its threads.
+    ~PictureEncoder()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+    PictureEncoder(const PictureEncoder &) = delete;
+    PictureEncoder &operator=(const PictureEncoder &) = delete;
+
+    // Hands over a reference to picture, or null for the end of the pictures; waits while
+    // the encoder is behind. False when stop was set meanwhile or encoding failed.
+    bool push(const AVFrame *picture, const std::atomic<bool> *stop)
+    {
+        AVFramePtr ref;
+        if (picture) {
+            ref = makeFrame();
+            if (!ref || av_frame_ref(ref.get(), picture) < 0) {
+                std::lock_guard<std::mutex> lock(mutex);
+                error = QStringLiteral("out of memory");
+                return false;
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!waitFor(lock, stop, [this] { return pictures.size() < kQueued; }))
+            return false;
+        pictures.push_back(std::move(ref));
+        lock.unlock();
+        changed.notify_all();
+        return true;
+    }
+    // Waits until the encoder has given every packet after the end of the pictures.
+    bool waitDrained(const std::atomic<bool> *stop)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return waitFor(lock, stop, [this] { return drained; });
+    }
+    // The packets made so far, in order; the error when encoding failed.
+    std::deque<AVPacketPtr> take(QString *failure)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        *failure = error;
+        return std::move(packets);
+    }
+    const AVCodecContext *codec() const { return context.get(); }
+
+private:
+    // Pictures waiting for the encoder: enough to keep it busy while the worker composes.
+    static constexpr size_t kQueued = 2;
+
+    template <typename Ready>
+    bool waitFor(std::unique_lock<std::mutex> &lock, const std::atomic<bool> *stop, Ready ready)
+    {
+        // The stop flag is set without a notification, so it is polled.
+        while (error.isEmpty() && !ready()) {
+            if (stop && stop->load())
+                return false;
+            changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
+        return error.isEmpty();
+    }
+
+    void run()
+    {
+        AVPacketPtr packet = makePacket();
+        for (;;) {
+            AVFramePtr picture;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [this] { return quit || !pictures.empty(); });
+                if (quit)
+                    return;
+                picture = std::move(pictures.front());
+                pictures.pop_front();
+            }
+            changed.notify_all();
+            QString failure;
+            std::deque<AVPacketPtr> made;
+            int r = avcodec_send_frame(context.get(), picture.get());
+            while (r >= 0) {
+                r = avcodec_receive_packet(context.get(), packet.get());
+                if (r >= 0) {
+                    made.push_back(makePacket());
+                    av_packet_move_ref(made.back().get(), packet.get());
+                }
+            }
+            if (r != AVERROR(EAGAIN) && r != AVERROR_EOF)
+                failure = QStringLiteral("encoding failed: %1").arg(avErrorText(r));
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                for (AVPacketPtr &p : made)
+                    packets.push_back(std::move(p));
+                error = failure;
+                drained = !picture;
+            }
+            changed.notify_all();
+            if (!picture || !failure.isEmpty())
+                return;
+        }
+    }
+
+    AVCodecContextPtr context; // only run() uses it once the thread has started
+    std::mutex mutex;
+    std::condition_variable changed;
+    // Guarded by mutex: written by the worker (pictures, quit) and by run() (the rest).
+    std::deque<AVFramePtr> pictures; // null: the end of the pictures
+    std::deque<AVPacketPtr> packets;
+    QString error;
+    bool drained = false;
+    bool quit = false;
+    std::thread thread; // last, so that it starts after everything it uses
+};
+
 class SpanEncoder
 {
 public:
@@ -70,12 +203,7 @@ public:
         : request(request), stop(stop), progress(progress)
     {
     }
-    ~SpanEncoder()
-    {
-        if (closing.joinable())
-            closing.join();
-        av_channel_layout_uninit(&resamplerLayout);
-    }
+    ~SpanEncoder() { av_channel_layout_uninit(&resamplerLayout); }
     SpanEncoder(const SpanEncoder &) = delete;
     SpanEncoder &operator=(const SpanEncoder &) = delete;
 
@@ -83,6 +211,7 @@ public:
 
 private:
     bool stopped() const { return stop && stop->load(); }
+    void abandon(std::unique_ptr<StreamReader> reader);
     QString probe(const QVector<SpanPart> &parts);
     QString openOutput(const QString &path);
     QString readPart(const SpanPart &part);
@@ -97,6 +226,8 @@ private:
     QString padSilence(int64_t samples);
     QString encodeSound(bool final);
     QString encode(AVCodecContext *encoder, AVStream *stream, const AVFrame *frame);
+    QString writePictures();
+    QString writePacket(AVPacket *packet, AVRational timeBase, AVStream *stream, bool video);
     QString finish();
     QString writeError(int code) const
     {
@@ -121,7 +252,9 @@ private:
     int channels = 0;
 
     AVOutputFormatContextPtr out;
-    AVCodecContextPtr videoEncoder;
+    AVCodecContextPtr videoEncoder; // until the output is open, then pictureEncoder's
+    std::unique_ptr<PictureEncoder> pictureEncoder;
+    AVRational pictureRate{1, 30}; // the video encoder's time base
     AVCodecContextPtr soundEncoder;
     AVStream *videoStream = nullptr;
     AVStream *soundStream = nullptr;
@@ -149,9 +282,6 @@ private:
     double nextSoundTime = 0;
     int64_t lastPts = -1;
     int pictureCount = 0;
-    // Closes the encoders after a cancel; joined by the destructor. From its start on,
-    // only it touches the encoders.
-    std::thread closing;
 };
 
 ClipOutcome SpanEncoder::run(const QString &path)
@@ -164,6 +294,10 @@ ClipOutcome SpanEncoder::run(const QString &path)
         error = openOutput(path);
     for (int i = 0; error.isEmpty() && !cancelled && i < parts.size(); ++i)
         error = readPart(parts[i]);
+    if (error.isEmpty() && !cancelled && stopped()) {
+        cancelled = true;
+        abandon(nullptr);
+    }
     if (error.isEmpty() && !cancelled && pictureCount == 0)
         error = QStringLiteral("no picture of the recordings lies in the span");
     if (error.isEmpty() && !cancelled)
@@ -248,6 +382,8 @@ QString SpanEncoder::openOutput(const QString &path)
         return QStringLiteral("out of memory");
     videoStream->time_base = videoEncoder->time_base;
     videoStream->avg_frame_rate = frameRate;
+    pictureRate = videoEncoder->time_base;
+    pictureEncoder = std::make_unique<PictureEncoder>(std::move(videoEncoder));
 
     if (sampleRate > 0) {
         const AVCodec *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
@@ -298,20 +434,20 @@ QString SpanEncoder::openOutput(const QString &path)
 
 QString SpanEncoder::readPart(const SpanPart &part)
 {
-    StreamReader reader;
-    QString error = openSource(reader, request.sources[part.source].path);
+    auto reader = std::make_unique<StreamReader>();
+    QString error = openSource(*reader, request.sources[part.source].path);
     if (!error.isEmpty())
         return error;
-    AVStream *video = reader.videoStream();
-    AVCodecContext *videoDecoder = reader.videoContext();
-    AVCodecContext *soundDecoder = soundEncoder ? reader.audioContext() : nullptr;
+    AVStream *video = reader->videoStream();
+    AVCodecContext *videoDecoder = reader->videoContext();
+    AVCodecContext *soundDecoder = soundEncoder ? reader->audioContext() : nullptr;
     if (part.fileFrom > kSameMoment) {
         const int64_t start = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
         const int64_t target = start + av_rescale_q(llround(part.fileFrom * AV_TIME_BASE),
                                                     AV_TIME_BASE_Q, video->time_base);
         // To the key picture before the span; the pictures up to it are decoded and
         // dropped. A failed seek reads from the start, which is slower but as right.
-        if (av_seek_frame(reader.formatContext(), video->index, target, AVSEEK_FLAG_BACKWARD) >=
+        if (av_seek_frame(reader->formatContext(), video->index, target, AVSEEK_FLAG_BACKWARD) >=
             0) {
             avcodec_flush_buffers(videoDecoder);
             if (soundDecoder)
@@ -321,29 +457,24 @@ QString SpanEncoder::readPart(const SpanPart &part)
 
     pictureTimeBase = video->time_base;
     if (soundDecoder)
-        soundTimeBase = reader.audioStream()->time_base;
+        soundTimeBase = reader->audioStream()->time_base;
     lastPictureTime = part.fileFrom;
     nextSoundTime = part.fileFrom;
     bool videoDone = false;
     bool soundDone = !soundDecoder;
     while (!videoDone || !soundDone) {
         if (stopped()) {
-            // The encoders finish the pictures their threads hold while the decoders
-            // finish theirs: a cancel waits for the longer of the two, not for both.
             cancelled = true;
-            closing = std::thread([this] {
-                videoEncoder.reset();
-                soundEncoder.reset();
-            });
+            abandon(std::move(reader));
             return QString();
         }
         // An error before the end of the file is taken as its end: the readable part of a
         // damaged recording is exported.
-        if (reader.readFrame(packet.get()) < 0)
+        if (reader->readFrame(packet.get()) < 0)
             break;
-        if (!videoDone && reader.isVideoPacket(packet.get()))
+        if (!videoDone && reader->isVideoPacket(packet.get()))
             error = decode(videoDecoder, packet.get(), true, part, &videoDone);
-        else if (!soundDone && reader.isAudioPacket(packet.get()))
+        else if (!soundDone && reader->isAudioPacket(packet.get()))
             error = decode(soundDecoder, packet.get(), false, part, &soundDone);
         av_packet_unref(packet.get());
         if (!error.isEmpty())
@@ -357,6 +488,32 @@ QString SpanEncoder::readPart(const SpanPart &part)
         error = resample(nullptr, 0); // what the resampler still holds
     resampler.reset();
     return error;
+}
+
+void SpanEncoder::abandon(std::unique_ptr<StreamReader> reader)
+{
+    // After a cancel nothing the encoders and decoders still hold matters, yet closing them
+    // waits for their threads to finish the pictures in hand: a few frame times, many more
+    // on a busy machine at the export's low priority. The clip's file is closed here, so
+    // that the export can remove its folder at once, and they are freed on a helper that
+    // never touches the disk.
+    if (out && out->pb)
+        avio_closep(&out->pb);
+    struct Held
+    {
+        std::unique_ptr<PictureEncoder> pictureEncoder;
+        AVCodecContextPtr soundEncoder;
+        std::unique_ptr<StreamReader> reader;
+    };
+    auto held = std::make_shared<Held>();
+    held->pictureEncoder = std::move(pictureEncoder);
+    held->soundEncoder = std::move(soundEncoder);
+    held->reader = std::move(reader);
+    releaseInBackground([held] {
+        held->reader.reset();
+        held->pictureEncoder.reset();
+        held->soundEncoder.reset();
+    });
 }
 
 QString SpanEncoder::decode(AVCodecContext *decoder, const AVPacket *packet, bool video,
@@ -391,7 +548,7 @@ QString SpanEncoder::takePicture(AVFrame *frame, const SpanPart &part, bool *don
         return QString();
 
     const double outSeconds = part.timelineFrom - request.from + (t - part.fileFrom);
-    int64_t pts = llround(outSeconds / av_q2d(videoEncoder->time_base));
+    int64_t pts = llround(outSeconds / av_q2d(pictureRate));
     pts = qMax(pts, lastPts + 1);
     QString error;
     AVFrame *picture = compose(frame, part.timelineFrom + (t - part.fileFrom), &error);
@@ -403,9 +560,11 @@ QString SpanEncoder::takePicture(AVFrame *frame, const SpanPart &part, bool *don
     lastPts = pts;
     ++pictureCount;
     if (progress)
-        progress(qBound(
-            0.0, (pts + 1) * av_q2d(videoEncoder->time_base) / (request.to - request.from), 1.0));
-    return encode(videoEncoder.get(), videoStream, picture);
+        progress(qBound(0.0, (pts + 1) * av_q2d(pictureRate) / (request.to - request.from), 1.0));
+    // A cancel while the encoder is behind is seen by the loop that reads the packets.
+    if (!pictureEncoder->push(picture, stop) && stopped())
+        return QString();
+    return writePictures();
 }
 
 AVFrame *SpanEncoder::writablePicture()
@@ -644,23 +803,48 @@ QString SpanEncoder::encode(AVCodecContext *encoder, AVStream *stream, const AVF
             return QString();
         if (r < 0)
             return QStringLiteral("encoding failed: %1").arg(avErrorText(r));
-        // libx264 leaves the duration unset; each picture lasts one frame interval.
-        if (encoded->duration <= 0 && encoder == videoEncoder.get())
-            encoded->duration = 1;
-        encoded->stream_index = stream->index;
-        av_packet_rescale_ts(encoded.get(), encoder->time_base, stream->time_base);
-        r = av_interleaved_write_frame(out.get(), encoded.get());
-        if (r < 0)
-            return writeError(r);
+        const QString error = writePacket(encoded.get(), encoder->time_base, stream, false);
+        if (!error.isEmpty())
+            return error;
     }
+}
+
+QString SpanEncoder::writePictures()
+{
+    QString error;
+    std::deque<AVPacketPtr> packets = pictureEncoder->take(&error);
+    for (AVPacketPtr &p : packets) {
+        if (error.isEmpty())
+            error = writePacket(p.get(), pictureRate, videoStream, true);
+    }
+    return error;
+}
+
+QString SpanEncoder::writePacket(AVPacket *packet, AVRational timeBase, AVStream *stream,
+                                 bool video)
+{
+    // libx264 leaves the duration unset; each picture lasts one frame interval.
+    if (packet->duration <= 0 && video)
+        packet->duration = 1;
+    packet->stream_index = stream->index;
+    av_packet_rescale_ts(packet, timeBase, stream->time_base);
+    const int r = av_interleaved_write_frame(out.get(), packet);
+    return r < 0 ? writeError(r) : QString();
 }
 
 QString SpanEncoder::finish()
 {
-    QString error = encode(videoEncoder.get(), videoStream, nullptr);
+    if (!pictureEncoder->push(nullptr, stop) || !pictureEncoder->waitDrained(stop)) {
+        if (stopped()) {
+            cancelled = true;
+            abandon(nullptr);
+            return QString();
+        }
+    }
+    QString error = writePictures();
     if (error.isEmpty() && soundEncoder) {
         // Sound as long as the pictures.
-        const double end = (lastPts + 1) * av_q2d(videoEncoder->time_base);
+        const double end = (lastPts + 1) * av_q2d(pictureRate);
         const int64_t missing = llround(end * sampleRate) - queuedSamples;
         if (missing > 0)
             error = padSilence(missing);
