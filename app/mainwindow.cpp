@@ -45,6 +45,9 @@
 
 namespace {
 
+// Longest time background work waits for a recording that starts to play.
+constexpr int kBackgroundHoldMs = 3000;
+
 // Jumps of the arrow keys, and with Shift, in seconds.
 constexpr double kShortJump = 5;
 constexpr double kLongJump = 60;
@@ -275,7 +278,7 @@ void MainWindow::openVideo(const QString &path)
         // a URL would reach the network.
         resetTripDisplay();
         videoView->showLogo();
-        mapWidget->holdPages(false);
+        holdBackgroundWork(false);
         showStoppedState();
         showNotice(languageText(QStringLiteral("notice_not_a_file")).arg(path));
         return;
@@ -300,14 +303,15 @@ void MainWindow::openVideo(const QString &path)
     if (result >= 0) {
         showPlayingState();
         updateStrip();
-        // A map page not made yet waits until the recording has played for a second, is
-        // paused or stops: starting the web engine would hold up the first pictures.
-        mapWidget->holdPages(true);
+        // A map page not made yet, and the playlist's thumbnails and facts, wait until the
+        // recording has played for a second, is paused or stops: the web engine starting
+        // or another recording being decoded would hold up the first pictures and sound.
+        holdBackgroundWork(true);
     } else {
         // Nothing of the previous recording may stay on screen, or it would look as if
         // the new file had loaded.
         videoView->showLogo();
-        mapWidget->holdPages(false); // nothing plays that the web engine could hold up
+        holdBackgroundWork(false); // nothing plays that the web engine could hold up
         showStoppedState();
     }
 }
@@ -323,11 +327,25 @@ void MainWindow::stopEngine()
     ++currentPlayback;
 }
 
+void MainWindow::holdBackgroundWork(bool hold)
+{
+    mapWidget->holdPages(hold);
+    videoListWidget->holdProbingWhilePlaying(hold);
+    // A recording that never reports a picture (sound alone, or a decoder that fails
+    // after the open) holds nothing for long.
+    if (hold) {
+        QTimer::singleShot(kBackgroundHoldMs, this, [this, playback = currentPlayback.load()] {
+            if (playback == currentPlayback)
+                holdBackgroundWork(false);
+        });
+    }
+}
+
 // The stop sequence: engine stopped, logo shown, panel and map back to their empty state.
 void MainWindow::stopPlayback()
 {
     stopEngine();
-    mapWidget->holdPages(false);
+    holdBackgroundWork(false);
     videoView->showLogo();
     resetTripDisplay();
 }
@@ -346,7 +364,7 @@ void MainWindow::togglePause()
 {
     if (player->isPlaying()) {
         player->pause();
-        mapWidget->holdPages(false);
+        holdBackgroundWork(false);
         showPausedState();
     } else {
         player->resume();
@@ -440,7 +458,7 @@ void MainWindow::_onPlayerPlaying(int type, double current, double duration)
         const int second = static_cast<int>(current);
         if (second != lastSecond) {
             if (lastSecond >= 0)
-                mapWidget->holdPages(false);
+                holdBackgroundWork(false);
             lastSecond = second;
             if (!openedDrive.isEmpty()) {
                 showDriveProgress(current);
@@ -743,13 +761,13 @@ bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
     }
     if (result < 0) {
         videoView->showLogo();
-        mapWidget->holdPages(false);
+        holdBackgroundWork(false);
         resetTripDisplay();
         showStoppedState();
         return false;
     }
     showPlayingState();
-    mapWidget->holdPages(true);
+    holdBackgroundWork(true);
     showStrip(openedDrive, openedTrack);
     return true;
 }
@@ -906,7 +924,7 @@ void MainWindow::stepPicture(int direction)
     const bool wasPlaying = player->isPlaying();
     if (direction > 0 ? player->stepForward() : player->stepBackward()) {
         if (wasPlaying) {
-            mapWidget->holdPages(false);
+            holdBackgroundWork(false);
             showPausedState();
         }
     }

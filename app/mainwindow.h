@@ -119,6 +119,9 @@ private:
     void placeNotice();
     void stopEngine();
     void stopPlayback();
+    // Work that would compete with a recording starting to play: map pages not made yet,
+    // the playlist's thumbnails and facts.
+    void holdBackgroundWork(bool hold);
     void togglePause();
     void resetTripDisplay();
     // Plays drive from its start; false when the engine could not open it.

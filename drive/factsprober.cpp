@@ -70,6 +70,15 @@ int RecordingFactsProber::pending() const
     return queued.size();
 }
 
+void RecordingFactsProber::holdProbing(bool hold)
+{
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        held = hold;
+    }
+    wake.notify_one();
+}
+
 void RecordingFactsProber::stopAndWait()
 {
     {
@@ -83,7 +92,8 @@ void RecordingFactsProber::stopAndWait()
 bool RecordingFactsProber::takeNext(QString &path, bool &probe)
 {
     std::unique_lock<std::mutex> locker(lock);
-    wake.wait(locker, [this] { return stopRequested || !toCheck.empty() || !toProbe.empty(); });
+    wake.wait(locker,
+              [this] { return stopRequested || !toCheck.empty() || (!held && !toProbe.empty()); });
     if (stopRequested)
         return false;
     probe = toCheck.empty();

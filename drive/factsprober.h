@@ -41,6 +41,10 @@ public:
     std::optional<RecordingFacts> known(const QString &path) const;
     // Paths queued and not yet answered.
     int pending() const;
+    // GUI thread. While held, recordings that are not in the cache wait to be opened
+    // (the cached ones are still answered): a recording starting to play has the
+    // processor and the disk to itself.
+    void holdProbing(bool hold);
     void stopAndWait();
 
 signals:
@@ -64,6 +68,8 @@ private:
     QSet<QString> queued;
     // Guarded by lock: written by the worker, read by known().
     QHash<QString, RecordingFacts> delivered;
+    // Guarded by lock: set by holdProbing.
+    bool held = false;
     // Written by stopAndWait on the GUI thread, read by the worker between steps.
     std::atomic<bool> stopRequested{false};
 };

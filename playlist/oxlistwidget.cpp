@@ -59,7 +59,7 @@ void OxListWidget::addVideoItem(const OxVideoInfo &info, const QString &playlist
         loadThread = new OxVideoInfoLoadThread(this);
         connect(loadThread, &OxVideoInfoLoadThread::videoInfoLoaded, this,
                 &OxListWidget::onVideoInfoLoaded);
-        loadThread->setHeld(probingHeld);
+        loadThread->setHeld(probingHeld || playingHeld);
     }
     loadThread->addRow(id, info);
     // A row added to a list on screen is drawn with its widget at once.
@@ -72,7 +72,14 @@ void OxListWidget::holdProbing(bool hold)
 {
     probingHeld = hold;
     if (loadThread)
-        loadThread->setHeld(hold);
+        loadThread->setHeld(probingHeld || playingHeld);
+}
+
+void OxListWidget::holdProbingWhilePlaying(bool hold)
+{
+    playingHeld = hold;
+    if (loadThread)
+        loadThread->setHeld(probingHeld || playingHeld);
 }
 
 void OxListWidget::forgetRow(quint64 rowId)

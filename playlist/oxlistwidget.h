@@ -66,8 +66,11 @@ public:
     // Shows the badge of a clip the camera locked on a row.
     void setRowEventClip(int row, bool event);
 
-    // While held, added rows wait for probing until it is released.
+    // While held, added rows wait for probing until it is released. A batch of rows
+    // holds it, and so does a recording while it starts to play; probing resumes when
+    // neither does.
     void holdProbing(bool hold);
+    void holdProbingWhilePlaying(bool hold);
     // Null until the first row is added.
     OxVideoInfoLoadThread *videoInfoLoadThread() const { return loadThread; }
 
@@ -115,6 +118,7 @@ private:
 
     OxVideoInfoLoadThread *loadThread = nullptr; // owned
     bool probingHeld = false;
+    bool playingHeld = false;
     // The live rows by probe id; a probe result whose id is missing belongs to a
     // removed row. A node map: entries keep their addresses while rows come and go.
     std::unordered_map<quint64, Row> rows;

@@ -96,6 +96,7 @@ void OxPlaylistDrives::regroup()
     if (!unknown.isEmpty()) {
         if (!prober) {
             prober = new RecordingFactsProber(this);
+            prober->holdProbing(probingHeld);
             connect(prober, &RecordingFactsProber::factsReady, this, &OxPlaylistDrives::onFacts);
         }
         prober->enqueue(unknown);
@@ -118,6 +119,13 @@ void OxPlaylistDrives::regroup()
     tracks = keptTracks;
     showHeaders();
     emit regrouped();
+}
+
+void OxPlaylistDrives::holdProbing(bool hold)
+{
+    probingHeld = hold;
+    if (prober)
+        prober->holdProbing(hold);
 }
 
 void OxPlaylistDrives::showHeaders()

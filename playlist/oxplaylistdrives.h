@@ -45,6 +45,8 @@ public:
     void relabel();
     // Groups at once what is known now (tests, and a window that needs it).
     void regroupNow();
+    // While held, recordings not in the facts cache wait to be probed.
+    void holdProbing(bool hold);
 
 signals:
     // The rows' drives were grouped anew.
@@ -67,4 +69,5 @@ private:
     QHash<QString, DriveTrack> tracks;
     QTimer regroupTimer;
     DistanceUnit unit = DistanceUnit::Kilometres;
+    bool probingHeld = false;
 };

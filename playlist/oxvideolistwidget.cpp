@@ -229,6 +229,12 @@ void OxVideoListWidget::reportSaveFailure(const QString &folder)
     emit onSaveFailed(folder);
 }
 
+void OxVideoListWidget::holdProbingWhilePlaying(bool hold)
+{
+    listWidget->holdProbingWhilePlaying(hold);
+    rowDrives->holdProbing(hold);
+}
+
 void OxVideoListWidget::selectVideo(const QString &path)
 {
     for (int i = 0; i < listWidget->count(); ++i) {

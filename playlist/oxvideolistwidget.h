@@ -52,6 +52,9 @@ public:
     void retranslate();
 
     OxListWidget *list() const { return listWidget; }
+    // While held, the thumbnails and facts of new rows wait: a recording that starts to
+    // play has the processor to itself until its first second has played.
+    void holdProbingWhilePlaying(bool hold);
     // The drives among the rows, with their header lines.
     OxPlaylistDrives *drives() const { return rowDrives; }
     QAction *openFolderAction() const { return openFolder; }

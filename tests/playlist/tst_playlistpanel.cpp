@@ -1,10 +1,12 @@
 #include "damagedrecording.h"
+#include "factscache.h"
 #include "ffmpeg_ptr.h"
 #include "language.h"
 #include "localfiles.h"
 #include "oxfileutils.h"
 #include "oxjpeg.h"
 #include "oxlistwidget.h"
+#include "oxplaylistdrives.h"
 #include "oxvideoinfoloadthread.h"
 #include "oxvideoitemwidget.h"
 #include "oxvideolistwidget.h"
@@ -296,6 +298,23 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(allProbed(*panel), 20000);
         for (int i = 0; i < 2; ++i)
             QCOMPARE(readAll(panel->list()->rowWidget(i)->videoInfo().videos[0].thumb), kKeptJpeg);
+    }
+
+    // A recording starting to play holds the thumbnails and facts of new rows back until
+    // it lets go.
+    void probingWaitsWhileARecordingStarts()
+    {
+        auto panel = makePanel();
+        panel->holdProbingWhilePlaying(true);
+        panel->addVideoDir(clips, true);
+        const QString first = rowPaths(*panel).value(0);
+        QFile::remove(factsCachePath(first)); // cached facts are answered while held
+        QTest::qWait(500);
+        QVERIFY(!hasThumbnail(panel->list()->rowWidget(0)));
+        QVERIFY(!panel->drives()->factsOf(first));
+        panel->holdProbingWhilePlaying(false);
+        QTRY_VERIFY_WITH_TIMEOUT(allProbed(*panel), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->drives()->factsOf(first).has_value(), 20000);
     }
 
     // FILE0001.MP4 of the front and of the rear camera: two rows, two playlist files,
