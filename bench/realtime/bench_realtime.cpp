@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 #include <QImage>
 #include <QPixmap>
 #include <QPoint>
@@ -381,20 +382,67 @@ Playback play1080(const QString &clip, bool app, const QString &sound)
 // What the clip's picture shows in its middle.
 enum class Mark { Other, Magenta, Green };
 
-// The middle of the clip's picture on screen: the middle of its magenta square, or
-// (-1, -1).
-QPoint pictureCentre()
+bool xdotool(const QStringList &args, QByteArray *output = nullptr)
 {
-    const QImage screen = grabScreen().convertToFormat(QImage::Format_RGB32);
-    QRect box;
-    for (int y = 0; y < screen.height(); y += 2) {
-        for (int x = 0; x < screen.width(); x += 2) {
-            const QRgb p = screen.pixel(x, y);
-            if (qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) > 200)
-                box |= QRect(x, y, 1, 1);
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), args);
+    if (!process.waitForFinished(5000))
+        return false;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// The top left of the 980 x 480 picture area of the player with that process id: the top
+// left of the program's window and of ffplay's. Found from the window itself, not from
+// the picture: the test pattern has more than one patch of the mark's colour. (-1, -1)
+// when it has no window.
+QPoint pictureArea(qint64 pid)
+{
+    QByteArray windows;
+    if (!xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}, &windows))
+        return QPoint(-1, -1);
+    QPoint best(-1, -1);
+    int bestArea = 0;
+    for (const QByteArray &id : windows.split('\n')) {
+        QByteArray shell;
+        if (id.trimmed().isEmpty() ||
+            !xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(id.trimmed())}, &shell))
+            continue;
+        QHash<QByteArray, int> values;
+        for (const QByteArray &line : shell.split('\n')) {
+            const int eq = line.indexOf('=');
+            if (eq > 0)
+                values.insert(line.left(eq), line.mid(eq + 1).toInt());
+        }
+        const int area = values.value("WIDTH") * values.value("HEIGHT");
+        if (area > bestArea) {
+            bestArea = area;
+            best = QPoint(values.value("X"), values.value("Y"));
         }
     }
-    return box.isNull() ? QPoint(-1, -1) : box.center();
+    return best;
+}
+
+// The middle of the magenta square in the picture area at origin: the picture is centred
+// across the area, but a strip under it may take some of its height, so the square is
+// found in the area's middle column (the test pattern's bars there are not magenta).
+QPoint squareMiddle(const QPoint &origin)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QImage column = screen->grabWindow(0, origin.x() + 490, origin.y(), 1, 480).toImage();
+    int best = 0;
+    int bestEnd = -1;
+    int run = 0;
+    for (int y = 0; y < column.height(); ++y) {
+        const QRgb p = column.pixel(0, y);
+        run = qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) > 200 ? run + 1 : 0;
+        if (run > best) {
+            best = run;
+            bestEnd = y;
+        }
+    }
+    return origin + QPoint(490, best > 0 ? bestEnd - best / 2 : 240);
 }
 
 Mark markAt(const QPoint &at)
@@ -406,11 +454,6 @@ Mark markAt(const QPoint &at)
     if (qRed(p) < 80 && qGreen(p) > 200 && qBlue(p) < 80)
         return Mark::Green;
     return Mark::Other;
-}
-
-bool xdotool(const QStringList &args)
-{
-    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
 }
 
 // Seeks across the middle of a marked clip and back, with the mouse as a user does:
@@ -426,17 +469,17 @@ QVector<double> seekTimes(const QString &clip, bool app, const QString &sound)
     if (run.waitForScreen(showsClip, 30000) < 0)
         return times;
     pause(1000);
-    const QPoint centre = pictureCentre();
-    if (centre.x() < 0)
+    const QPoint origin = pictureArea(run.pid());
+    if (origin.x() < 0)
         return times;
-    // The picture's middle is the middle of the 980 x 480 picture area, which is the
-    // top left of the program's window and the whole of ffplay's.
-    const QPoint origin = centre - QPoint(490, 240);
     const QString button = app ? QStringLiteral("1") : QStringLiteral("3");
     for (int i = 0; i < 6 && run.running(); ++i) {
         const bool across = i % 2 == 0;
         const double fraction = across ? 2.0 / 3.0 : 1.0 / 6.0;
         // The seek slider: 680 wide at (250, 170) in the trip panel, which is 480 down.
+        // Found before each seek: the strip may come in while the clip plays. The
+        // magenta square there turns green across the middle of the clip.
+        const QPoint centre = squareMiddle(origin);
         const QPoint at = origin + (app ? QPoint(250 + int(fraction * 680), 480 + 185)
                                         : QPoint(int(fraction * 980), 240));
         xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
@@ -446,8 +489,12 @@ QVector<double> seekTimes(const QString &clip, bool app, const QString &sound)
         timer.start();
         xdotool({app ? "mouseup" : "mousedown", button});
         const Mark expected = across ? Mark::Green : Mark::Magenta;
-        while (timer.elapsed() < 5000 && markAt(centre) != expected)
+        // The player's error output is read meanwhile: a full pipe would stop the player
+        // (and the web engine's processes, which share it) at its next line.
+        while (timer.elapsed() < 5000 && markAt(centre) != expected) {
+            QCoreApplication::processEvents();
             QThread::usleep(1000);
+        }
         if (timer.elapsed() < 5000)
             times.append(timer.nsecsElapsed() / 1e6);
         if (!app)
