@@ -18,6 +18,7 @@
 #include "oxvideoinfo.h"
 #include "oxvideolistwidget.h"
 #include "oxvideoview.h"
+#include "pairedchannel.h"
 #include "routeseek.h"
 #include "timelinestrip.h"
 #include "videoinfoview.h"
@@ -139,6 +140,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     player = new OxFFPlayer();
     player->setVideoView(videoView->videoView);
     player->setCallback(this, playerCallback);
+    paired = new PairedChannel(videoView, player, this);
     connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerReport);
     connect(infoView, &VideoInfoView::videoTimeChanged, this, &MainWindow::_onVideoTimeChanged);
     connect(videoListWidget, &OxVideoListWidget::onDoubleClickVideoInfo, this,
@@ -163,6 +165,7 @@ MainWindow::~MainWindow()
     // The engine's threads draw into the picture view, a child that dies after this.
     if (player) {
         engineBusy = true;
+        paired->stop(); // follows the engine: stopped first
         player->stop();
         delete player;
         player = nullptr;
@@ -249,6 +252,8 @@ void MainWindow::retranslateUi()
         videoListWidget->retranslate();
     if (infoView)
         infoView->retranslate();
+    if (paired)
+        paired->retranslate();
     _openButton->setText(languageText(QStringLiteral("open_file")));
     _playButton->setText(languageText(player && player->isPlaying() ? QStringLiteral("pause")
                                                                     : QStringLiteral("play")));
@@ -300,6 +305,7 @@ void MainWindow::openVideo(const QString &path)
     if (result >= 0) {
         showPlayingState();
         updateStrip();
+        paired->followClip(path);
         // A map page not made yet waits until the recording has played for a second, is
         // paused or stops: starting the web engine would hold up the first pictures.
         mapWidget->holdPages(true);
@@ -319,6 +325,7 @@ void MainWindow::openVideo(const QString &path)
 void MainWindow::stopEngine()
 {
     const QScopedValueRollback<bool> busy(engineBusy, true);
+    paired->stop();
     player->stop();
     ++currentPlayback;
 }
@@ -414,7 +421,7 @@ void MainWindow::_onClickScreenshotButton(bool)
     const QString name =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss_zzz"));
     const QString path = QStringLiteral("%1/%2.jpg").arg(OxFileUtils().captureDir(), name);
-    if (videoView->videoView->screenshot(path))
+    if (paired->screenshot(path))
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
     else
         showNotice(languageText(QStringLiteral("notice_screenshot_not_saved"))
@@ -749,6 +756,7 @@ bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
         return false;
     }
     showPlayingState();
+    paired->followDrive(openedDrive);
     mapWidget->holdPages(true);
     showStrip(openedDrive, openedTrack);
     return true;
@@ -1006,7 +1014,7 @@ bool MainWindow::playbackKey(QKeyEvent *event)
         return true;
     }
     if (shift || event->isAutoRepeat())
-        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E;
+        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E || key == Qt::Key_V;
     switch (key) {
     case Qt::Key_I:
         markSpan(true);
@@ -1016,6 +1024,9 @@ bool MainWindow::playbackKey(QKeyEvent *event)
         return true;
     case Qt::Key_E:
         exportSpan();
+        return true;
+    case Qt::Key_V:
+        paired->cycleLayout();
         return true;
     default:
         return false;
