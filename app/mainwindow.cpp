@@ -165,7 +165,10 @@ MainWindow::~MainWindow()
     // The engine's threads draw into the picture view, a child that dies after this.
     if (player) {
         engineBusy = true;
-        paired->stop(); // follows the engine: stopped first
+        // The second channel follows the engine: it goes first, while the views and its
+        // button it hides are still there.
+        delete paired;
+        paired = nullptr;
         player->stop();
         delete player;
         player = nullptr;
