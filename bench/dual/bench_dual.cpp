@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QStandardPaths>
 #include <QThread>
+#include <QVector>
 #include <QWidget>
 
 #include <algorithm>
@@ -96,8 +97,9 @@ struct Run
     double lagPercent = 0;
     double cpuPerSecond = 0;
     double peakRssMb = 0;
-    double syncMaxMs = 0;  // both channels: the times of the two pictures on screen
-    double clockMaxMs = 0; // the front: its picture's time against the wall clock
+    double syncMaxMs = 0;   // both channels: the times of the two pictures on screen
+    QVector<double> syncMs; // every sample of it
+    double clockMaxMs = 0;  // the front: its picture's time against the wall clock
     int samples = 0;
 };
 
@@ -120,7 +122,9 @@ struct Sampler
         const double clock = timeStart + (wall.nsecsElapsed() / 1e9 - wallStart);
         run->clockMaxMs = std::max(run->clockMaxMs, std::abs(t - clock) * 1000);
         if (rear && rear->currentSource() >= 0) {
-            run->syncMaxMs = std::max(run->syncMaxMs, std::abs(t - rear->videoTime()) * 1000);
+            const double apart = std::abs(t - rear->videoTime()) * 1000;
+            run->syncMaxMs = std::max(run->syncMaxMs, apart);
+            run->syncMs.append(apart);
             ++run->samples;
         }
     }
@@ -230,6 +234,10 @@ int main(int argc, char *argv[])
                 single.cpuPerSecond);
     std::printf("figure dual_rss_mb value=%.1f reference=%.1f target=150\n",
                 dual.peakRssMb - single.peakRssMb, single.peakRssMb);
+    const int over = int(
+        std::count_if(dual.syncMs.begin(), dual.syncMs.end(), [](double ms) { return ms > 40; }));
+    std::printf("# sync: median %.1f ms, %d of %d samples over 40 ms\n", median(dual.syncMs), over,
+                int(dual.syncMs.size()));
     std::printf("# sync samples %d; front alone: picture against the wall clock at most %.1f ms; "
                 "CPU per second %.2f (front alone %.2f)\n",
                 dual.samples, single.clockMaxMs, dual.cpuPerSecond, single.cpuPerSecond);
