@@ -59,6 +59,15 @@ int markedDepth(const RecordingFacts &facts)
     return int(dir.mid(facts.cameraFolder.size()).count(QLatin1Char('/')));
 }
 
+// The file name without its channel mark, when what is left names one clip (it holds a
+// counter or a time); else the whole path, which names no other clip. "A.mp4" and
+// "B.mp4" are two recordings, not the channels of one.
+QString channelFreeName(const QString &path)
+{
+    const QString name = nameWithoutChannel(QFileInfo(path).fileName());
+    return std::any_of(name.begin(), name.end(), [](QChar c) { return c.isDigit(); }) ? name : path;
+}
+
 // Pieces come in timeline order; one that starts before the last one ends (two clips of
 // one channel recorded at once, a copy say) gives up its start.
 void appendPiece(QVector<PairedSource> &pieces, PairedSource piece)
@@ -177,7 +186,7 @@ ChannelPairing pairChannel(const Drive &front, const QVector<RecordingFacts> &ca
             if (facts.channel != channel || facts.cameraFolder != folder ||
                 placed == placedStart.constEnd())
                 continue;
-            sameName.insert(nameWithoutChannel(QFileInfo(facts.path).fileName()),
+            sameName.insert(channelFreeName(facts.path),
                             Span{facts.path, double(*placed), *placed + facts.duration * 1000,
                                  double(*placed)});
         }
@@ -189,8 +198,7 @@ ChannelPairing pairChannel(const Drive &front, const QVector<RecordingFacts> &ca
             const double fileStart = double(*placed);
             const double from = fileStart + clip.clipIn * 1000;
             const double to = fileStart + clip.clipOut * 1000;
-            const auto named =
-                sameName.constFind(nameWithoutChannel(QFileInfo(clip.facts.path).fileName()));
+            const auto named = sameName.constFind(channelFreeName(clip.facts.path));
             const bool byName =
                 named != sameName.constEnd() && from < named->end && named->start < to;
             for (const Span &span : byName ? QVector<Span>{*named} : spans) {
@@ -279,8 +287,7 @@ QVector<QStringList> pairRecordingsByName(const QStringList &paths, const QStrin
             Named n{path, factsFromName(path), QString(), list == &paths};
             if (byPath.contains(n.facts.path))
                 continue;
-            n.key = n.facts.cameraFolder + QLatin1Char('|') +
-                    nameWithoutChannel(QFileInfo(n.facts.path).fileName());
+            n.key = n.facts.cameraFolder + QLatin1Char('|') + channelFreeName(n.facts.path);
             byPath.insert(n.facts.path, named.size());
             named << n;
         }

@@ -206,7 +206,11 @@ RecordingNameFacts parseRecordingName(const QString &fileName)
     static const QRegularExpression separators(QStringLiteral("[^A-Za-z0-9]+"));
     static const QRegularExpression edges(QStringLiteral("^([A-Za-z]*)[0-9].*?([A-Za-z]*)$"));
     QStringList marks;
-    for (const QString &token : stem.split(separators, Qt::SkipEmptyParts)) {
+    const QStringList tokens = stem.split(separators, Qt::SkipEmptyParts);
+    // A name that is one word and nothing else ("b.mp4") is a name, not a mark.
+    if (tokens.size() == 1 && !edges.match(tokens.first()).hasMatch())
+        return facts;
+    for (const QString &token : tokens) {
         const QRegularExpressionMatch m = edges.match(token);
         if (!m.hasMatch()) {
             marks << token.toUpper();

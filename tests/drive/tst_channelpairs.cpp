@@ -79,6 +79,9 @@ void tst_channelpairs::pairing_data()
         << QStringList{"NO20260314-080000-0001F.mp4=front", "NO20260314-080001-0001R.mp4=rear"} << 1
         << "NO20260314-080001-0001R 0.0-2.0@1.0"
         << "NO20260314-080000-0001F+NO20260314-080001-0001R";
+    QTest::newRow("letters alone are names, not channel marks")
+        << QStringList{"a.mp4=front", "b.mp4=front"} << 1 << ""
+        << "a | b";
     QTest::newRow("by time: rear started two seconds earlier")
         << QStringList{"20260314_080002_F.mp4=front", "20260314_080000_R.mp4=rear"} << 1
         << "20260314_080000_R 2.0-3.0@0.0"
