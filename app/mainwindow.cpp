@@ -941,7 +941,8 @@ void MainWindow::showPlaybackRate()
                rateText(rate));
 }
 
-// A right click on the picture: the export's marks and the export, the playback rate.
+// A right click on the picture: the export's marks and the export, the playback rate, and
+// while a second camera channel shows, its layout.
 void MainWindow::showVideoMenu(int button, double, double)
 {
     if (button != Qt::RightButton || !exportReady())
@@ -961,6 +962,11 @@ void MainWindow::showVideoMenu(int button, double, double)
         QAction *action = rates->addAction(rateText(rate), [this, rate] { setPlaybackRate(rate); });
         action->setCheckable(true);
         action->setChecked(rate == player->rate());
+    }
+    if (paired->isActive()) {
+        menu.addSeparator();
+        menu.addAction(languageText(QStringLiteral("channel_layout")),
+                       [this] { paired->cycleLayout(); });
     }
     menu.exec(QCursor::pos());
 }

@@ -189,9 +189,10 @@ void PairedChannel::placeButton()
     button->raise();
 }
 
-void PairedChannel::onAreaClick(int, double x, double y)
+void PairedChannel::onAreaClick(int mouseButton, double x, double y)
 {
-    if (!active)
+    // A left click swaps; a right click opens the window's menu.
+    if (!active || mouseButton != Qt::LeftButton)
         return;
     const QPoint at(qRound(x), qRound(y));
     // The picture shown second is the small one (or the right half).
