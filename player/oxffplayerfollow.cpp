@@ -86,6 +86,15 @@ void OxFFPlayer::followLoop()
         return (us > 0 ? us : 40000) / 1e6;
     };
 
+    // The next picture of the present seek; pictures queued before it are left out.
+    const auto popFresh = [this] {
+        std::unique_ptr<OxYUV420P> picture;
+        do
+            picture.reset(static_cast<OxYUV420P *>(pictureQueue->pop()));
+        while (picture && picture->generation != seekCount);
+        return picture;
+    };
+
     for (;;) {
         if (!self || self->isStopRequested())
             return;
@@ -104,19 +113,20 @@ void OxFFPlayer::followLoop()
             seenSeeks = seekCount;
             pending.reset();
         }
-        if (seekPending) {
+        // Until the seek is carried out, what the queue holds may be from before it.
+        if (seekPending || seeking) {
             QThread::msleep(1);
             continue;
         }
 
         if (!pending)
-            pending.reset(static_cast<OxYUV420P *>(pictureQueue->pop()));
+            pending = popFresh();
         std::unique_ptr<OxYUV420P> due;
         while (pending && pending->time <= target + stepOf(pending.get()) / 2) {
             if (due)
                 ++dropped;
             due = std::move(pending);
-            pending.reset(static_cast<OxYUV420P *>(pictureQueue->pop()));
+            pending = popFresh();
         }
 
         if (due) {
