@@ -83,15 +83,22 @@ void tst_follower::followsTheLeader_data()
     QTest::addColumn<QStringList>("rear");
     QTest::addColumn<double>("seekTo");
     QTest::addColumn<bool>("black");
+    QTest::addColumn<bool>("paused"); // the seek is a picture shown while paused
 
-    QTest::newRow("play") << QStringList{"front@0"} << QStringList{"rear@0"} << -1.0 << false;
-    QTest::newRow("seek back") << QStringList{"front@0"} << QStringList{"rear@0"} << 0.5 << false;
+    QTest::newRow("play") << QStringList{"front@0"} << QStringList{"rear@0"} << -1.0 << false
+                          << false;
+    QTest::newRow("seek back") << QStringList{"front@0"} << QStringList{"rear@0"} << 0.5 << false
+                               << false;
     QTest::newRow("across a clip boundary, back into the first")
-        << QStringList{"front@0", "front@3"} << QStringList{"rear@0", "rear@3"} << 2.0 << false;
+        << QStringList{"front@0", "front@3"} << QStringList{"rear@0", "rear@3"} << 2.0 << false
+        << false;
+    QTest::newRow("shown while paused")
+        << QStringList{"front@0"} << QStringList{"rear@0"} << 0.5 << false << true;
     QTest::newRow("shorter rear: black, then back")
-        << QStringList{"front@0", "front@3"} << QStringList{"short@0", "rear@3"} << -1.0 << true;
+        << QStringList{"front@0", "front@3"} << QStringList{"short@0", "rear@3"} << -1.0 << true
+        << false;
     QTest::newRow("broken rear: the front plays alone")
-        << QStringList{"front@0"} << QStringList{"garbage@0"} << -1.0 << false;
+        << QStringList{"front@0"} << QStringList{"garbage@0"} << -1.0 << false << false;
 }
 
 void tst_follower::followsTheLeader()
@@ -100,6 +107,7 @@ void tst_follower::followsTheLeader()
     QFETCH(QStringList, rear);
     QFETCH(double, seekTo);
     QFETCH(bool, black);
+    QFETCH(bool, paused);
 
     const auto sources = [this](const QStringList &drive) {
         std::vector<OxPlaySource> list;
@@ -125,7 +133,15 @@ void tst_follower::followsTheLeader()
     QCOMPARE(opened < 0, broken);
     if (seekTo >= 0) {
         QTRY_VERIFY_WITH_TIMEOUT(lead.player.videoTime() > seekTo + 1.5, 10000);
-        lead.player.requestSeek(seekTo);
+        if (paused) {
+            lead.player.pause();
+            QVERIFY(lead.player.showAt(seekTo));
+            QTRY_VERIFY(std::abs(lead.player.videoTime() - seekTo) < 0.05);
+            QTRY_VERIFY(std::abs(follower.videoTime() - seekTo) < kRearStep);
+            lead.player.resume();
+        } else {
+            lead.player.requestSeek(seekTo);
+        }
     }
     QTRY_VERIFY_WITH_TIMEOUT(lead.log.endType() != 0, 30000);
     follower.stop();
@@ -160,11 +176,11 @@ void tst_follower::followsTheLeader()
         ++pictures;
         if (std::abs(e.time - e.leaderTime) <= kRearStep + 0.005)
             ++inStep;
-        // Back with the leader within half a second of the jump back.
+        // Back with the leader within a second of the jump back (the key pictures apart).
         if (e.time < last - 1)
             jumpedTo = e.time;
         afterSeek =
-            afterSeek || (e.time < jumpedTo + 0.5 && std::abs(e.time - e.leaderTime) < kRearStep);
+            afterSeek || (e.time < jumpedTo + 1.0 && std::abs(e.time - e.leaderTime) < kRearStep);
         last = e.time;
     }
     // Every picture on the leader's time, give or take one frame interval (a few may miss
