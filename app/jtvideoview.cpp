@@ -1,5 +1,6 @@
 #include "jtvideoview.h"
 
+#include "channellayout.h"
 #include "oxvideoview.h"
 
 #include <QLabel>
@@ -118,8 +119,75 @@ void JtVideoView::resizeEvent(QResizeEvent *)
 void JtVideoView::placeChildren()
 {
     const int below = footer && footerVisible ? std::min(footerHeight, height()) : 0;
-    videoView->setGeometry(0, 0, width(), height() - below);
+    placeViews();
     if (footer)
         footer->setGeometry(0, height() - below, width(), below);
     logoLabel->setGeometry(0, 0, 0, 0);
+}
+
+OxVideoView *JtVideoView::pairedVideoView()
+{
+    if (!pairedView) {
+        pairedView = new OxVideoView(this);
+        pairedView->hide();
+        // The small picture keeps the aspect of what it shows.
+        connect(pairedView, &OxVideoView::pictureSizeChanged, this, &JtVideoView::placeViews);
+        connect(videoView, &OxVideoView::pictureSizeChanged, this, &JtVideoView::placeViews);
+    }
+    return pairedView;
+}
+
+void JtVideoView::showPaired(int layout, bool swapped)
+{
+    pairedVideoView();
+    pairedShown = true;
+    pairedLayout = layout;
+    pairedSwapped = swapped;
+    placeViews();
+}
+
+void JtVideoView::hidePaired()
+{
+    if (!pairedView)
+        return;
+    pairedShown = false;
+    pairedSwapped = false;
+    pairedView->clearFrame();
+    placeViews();
+}
+
+QRect JtVideoView::videoViewRect() const
+{
+    return videoView->isHidden() ? QRect() : videoView->geometry();
+}
+
+QRect JtVideoView::pairedViewRect() const
+{
+    return pairedView && pairedShown && !pairedView->isHidden() ? pairedView->geometry() : QRect();
+}
+
+void JtVideoView::placeViews()
+{
+    const int below = footer && footerVisible ? std::min(footerHeight, height()) : 0;
+    const QSize area(width(), height() - below);
+    if (!pairedShown) {
+        videoView->setGeometry(0, 0, area.width(), area.height());
+        videoView->show();
+        if (pairedView)
+            pairedView->hide();
+        return;
+    }
+    OxVideoView *first = pairedSwapped ? pairedView : videoView;
+    OxVideoView *second = pairedSwapped ? videoView : pairedView;
+    const ChannelPlacement placement = placeChannels(area, second->pictureSize(), pairedLayout);
+    first->setGeometry(placement.primary);
+    first->show();
+    if (placement.secondary.isEmpty()) {
+        second->hide();
+        return;
+    }
+    second->setGeometry(placement.secondary);
+    second->show();
+    // The small picture's window over the large one's.
+    second->raise();
 }

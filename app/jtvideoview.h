@@ -28,6 +28,18 @@ public:
     bool footerShown() const { return footerVisible; }
     // The height the footer takes at the bottom of the area; 0 while hidden.
     int footerSpace() const { return footerVisible ? footerHeight : 0; }
+    // A second camera channel. Its picture view is made on the first call and shown only
+    // between showPaired and hidePaired; its native window stays above videoView's.
+    OxVideoView *pairedVideoView();
+    // Shows both views as placeChannels places them for layout (a ChannelLayout value),
+    // the second channel large when swapped.
+    void showPaired(int layout, bool swapped);
+    // videoView alone fills the area again; the second view drops its picture.
+    void hidePaired();
+    bool isPairedShown() const { return pairedShown; }
+    // Where each view is, in the area's pixels; empty when it is hidden.
+    QRect videoViewRect() const;
+    QRect pairedViewRect() const;
 
     OxVideoView *videoView = nullptr;
 
@@ -50,6 +62,7 @@ protected:
 private:
     void discardClickTimer();
     void placeChildren();
+    void placeViews();
 
     QLabel *logoLabel = nullptr;
     QTimer *clickTimer = nullptr; // no parent: created and deleted here; null when idle
@@ -60,4 +73,9 @@ private:
     QWidget *footer = nullptr;
     int footerHeight = 0;
     bool footerVisible = false;
+
+    OxVideoView *pairedView = nullptr; // made by pairedVideoView
+    bool pairedShown = false;
+    int pairedLayout = 0;
+    bool pairedSwapped = false;
 };

@@ -18,6 +18,7 @@
 #include "oxvideoinfo.h"
 #include "oxvideolistwidget.h"
 #include "oxvideoview.h"
+#include "pairedchannel.h"
 #include "routeseek.h"
 #include "timelinestrip.h"
 #include "videoinfoview.h"
@@ -142,6 +143,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     player = new OxFFPlayer();
     player->setVideoView(videoView->videoView);
     player->setCallback(this, playerCallback);
+    paired = new PairedChannel(videoView, player, this);
     connect(this, &MainWindow::_playerPlaying, this, &MainWindow::_onPlayerReport);
     connect(infoView, &VideoInfoView::videoTimeChanged, this, &MainWindow::_onVideoTimeChanged);
     connect(videoListWidget, &OxVideoListWidget::onDoubleClickVideoInfo, this,
@@ -166,6 +168,10 @@ MainWindow::~MainWindow()
     // The engine's threads draw into the picture view, a child that dies after this.
     if (player) {
         engineBusy = true;
+        // The second channel follows the engine: it goes first, while the views and its
+        // button it hides are still there.
+        delete paired;
+        paired = nullptr;
         player->stop();
         delete player;
         player = nullptr;
@@ -252,6 +258,8 @@ void MainWindow::retranslateUi()
         videoListWidget->retranslate();
     if (infoView)
         infoView->retranslate();
+    if (paired)
+        paired->retranslate();
     _openButton->setText(languageText(QStringLiteral("open_file")));
     _playButton->setText(languageText(player && player->isPlaying() ? QStringLiteral("pause")
                                                                     : QStringLiteral("play")));
@@ -303,6 +311,7 @@ void MainWindow::openVideo(const QString &path)
     if (result >= 0) {
         showPlayingState();
         updateStrip();
+        paired->followClip(path);
         // A map page not made yet, and the playlist's thumbnails and facts, wait until the
         // recording has played for a second, is paused or stops: the web engine starting
         // or another recording being decoded would hold up the first pictures and sound.
@@ -323,6 +332,7 @@ void MainWindow::openVideo(const QString &path)
 void MainWindow::stopEngine()
 {
     const QScopedValueRollback<bool> busy(engineBusy, true);
+    paired->stop();
     player->stop();
     ++currentPlayback;
 }
@@ -432,7 +442,7 @@ void MainWindow::_onClickScreenshotButton(bool)
     const QString name =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss_zzz"));
     const QString path = QStringLiteral("%1/%2.jpg").arg(OxFileUtils().captureDir(), name);
-    if (videoView->videoView->screenshot(path))
+    if (paired->screenshot(path))
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
     else
         showNotice(languageText(QStringLiteral("notice_screenshot_not_saved"))
@@ -767,6 +777,7 @@ bool MainWindow::playDrive(const Drive &newDrive, const DriveTrack &track)
         return false;
     }
     showPlayingState();
+    paired->followDrive(openedDrive);
     holdBackgroundWork(true);
     showStrip(openedDrive, openedTrack);
     return true;
@@ -948,7 +959,8 @@ void MainWindow::showPlaybackRate()
                rateText(rate));
 }
 
-// A right click on the picture: the export's marks and the export, the playback rate.
+// A right click on the picture: the export's marks and the export, the playback rate, and
+// while a second camera channel shows, its layout.
 void MainWindow::showVideoMenu(int button, double, double)
 {
     if (button != Qt::RightButton || !exportReady())
@@ -968,6 +980,11 @@ void MainWindow::showVideoMenu(int button, double, double)
         QAction *action = rates->addAction(rateText(rate), [this, rate] { setPlaybackRate(rate); });
         action->setCheckable(true);
         action->setChecked(rate == player->rate());
+    }
+    if (paired->isActive()) {
+        menu.addSeparator();
+        menu.addAction(languageText(QStringLiteral("channel_layout")),
+                       [this] { paired->cycleLayout(); });
     }
     menu.exec(QCursor::pos());
 }
@@ -1024,7 +1041,7 @@ bool MainWindow::playbackKey(QKeyEvent *event)
         return true;
     }
     if (shift || event->isAutoRepeat())
-        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E;
+        return key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_E || key == Qt::Key_V;
     switch (key) {
     case Qt::Key_I:
         markSpan(true);
@@ -1034,6 +1051,9 @@ bool MainWindow::playbackKey(QKeyEvent *event)
         return true;
     case Qt::Key_E:
         exportSpan();
+        return true;
+    case Qt::Key_V:
+        paired->cycleLayout();
         return true;
     default:
         return false;

@@ -16,6 +16,7 @@ class OxFFPlayer;
 class OxMapWidget;
 class OxVideoInfo;
 class OxVideoListWidget;
+class PairedChannel;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -61,6 +62,8 @@ public:
     OxVideoListWidget *playlist() const { return videoListWidget; }
     OxFFPlayer *engine() const { return player; }
     TimelineStrip *timelineStrip() const { return strip; }
+    // The second camera channel beside the engine's.
+    PairedChannel *pairedChannel() const { return paired; }
     QString currentVideoPath() const { return currentPath; }
 
     QPushButton *openButton() const { return _openButton; }
@@ -172,6 +175,7 @@ private:
     TimelineStrip *strip = nullptr; // in the video area, below the picture
 
     OxFFPlayer *player = nullptr; // owned; stopped and deleted before the children go
+    PairedChannel *paired = nullptr; // child; stopped with the engine, before the views go
     QString currentPath;          // last path given to openVideo; a drive's first clip
     Drive openedDrive;            // the drive playing; empty for a single recording
     DriveTrack openedTrack;       // its track

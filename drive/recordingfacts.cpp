@@ -206,7 +206,11 @@ RecordingNameFacts parseRecordingName(const QString &fileName)
     static const QRegularExpression separators(QStringLiteral("[^A-Za-z0-9]+"));
     static const QRegularExpression edges(QStringLiteral("^([A-Za-z]*)[0-9].*?([A-Za-z]*)$"));
     QStringList marks;
-    for (const QString &token : stem.split(separators, Qt::SkipEmptyParts)) {
+    const QStringList tokens = stem.split(separators, Qt::SkipEmptyParts);
+    // A name that is one word and nothing else ("b.mp4") is a name, not a mark.
+    if (tokens.size() == 1 && !edges.match(tokens.first()).hasMatch())
+        return facts;
+    for (const QString &token : tokens) {
         const QRegularExpressionMatch m = edges.match(token);
         if (!m.hasMatch()) {
             marks << token.toUpper();
@@ -223,6 +227,39 @@ RecordingNameFacts parseRecordingName(const QString &fileName)
         facts.event = facts.event || eventMark(mark);
     }
     return facts;
+}
+
+QString nameWithoutChannel(const QString &fileName)
+{
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? fileName.left(dot) : fileName;
+    // The same tokens and edges as parseRecordingName reads its marks from.
+    static const QRegularExpression token(QStringLiteral("[A-Za-z0-9]+"));
+    static const QRegularExpression edges(QStringLiteral("^([A-Za-z]*)([0-9].*?)([A-Za-z]*)$"));
+    QString out;
+    int at = 0;
+    for (auto it = token.globalMatch(stem); it.hasNext();) {
+        const QRegularExpressionMatch t = it.next();
+        out += stem.mid(at, t.capturedStart() - at);
+        at = t.capturedEnd();
+        const QString word = t.captured();
+        const QRegularExpressionMatch m = edges.match(word);
+        if (!m.hasMatch()) {
+            if (channelWord(word.toUpper()) == CameraChannel::Unknown)
+                out += word;
+            continue;
+        }
+        const bool lead = channelWord(m.captured(1).toUpper()) != CameraChannel::Unknown;
+        const bool trail = channelWord(m.captured(3).toUpper()) != CameraChannel::Unknown;
+        out += (lead ? QString() : m.captured(1)) + m.captured(2) +
+               (trail ? QString() : m.captured(3));
+    }
+    return out + stem.mid(at);
+}
+
+CameraChannel channelOfFolder(const QString &folderName)
+{
+    return channelWord(folderName.toUpper());
 }
 
 void deriveRecordingFacts(RecordingFacts &facts)

@@ -95,6 +95,12 @@ struct RecordingNameFacts
 };
 RecordingNameFacts parseRecordingName(const QString &fileName);
 
+// The file name without its extension and without the letters that mark its channel:
+// "20260314_080212_F.MP4" and "20260314_080212_R.MP4" both give "20260314_080212_".
+QString nameWithoutChannel(const QString &fileName);
+// The channel a folder of this name holds ("Front", "R", "BACK" ...); Unknown for others.
+CameraChannel channelOfFolder(const QString &folderName);
+
 // Shows a time of the given kind as the computer's local time: a Utc instant converted,
 // a camera-clock time as the digits the camera wrote.
 QDateTime clockToLocal(qint64 ms, ClockKind kind);

@@ -103,6 +103,8 @@ struct OxFFPlayer::Playing
     // The seek being carried out lands exactly (a frame step, a change of rate): a target
     // past the end of a source stays in that source.
     bool exactSeek = false;
+    // Time in the file of the last picture queued from this source; -1 before the first.
+    double lastFileTime = -1;
 };
 
 OxFFPlayer::OxFFPlayer() = default;
@@ -122,6 +124,11 @@ void OxFFPlayer::setCallback(void *o, PlayerCallback cb)
 {
     owner = o;
     callback = cb;
+}
+
+void OxFFPlayer::setLeader(const OxFFPlayer *lead)
+{
+    leader = lead;
 }
 
 qint64 OxFFPlayer::queuedPictures() const
@@ -240,6 +247,7 @@ int OxFFPlayer::openSource(int index, std::unique_ptr<StreamReader> *opened) con
 {
     const QByteArray &path = sources[size_t(index)].path;
     auto candidate = std::make_unique<StreamReader>();
+    candidate->setVideoStreamOrdinal(sources[size_t(index)].videoStream);
     int r = candidate->open(path.constData());
     QString reason;
     if (r < 0) {
@@ -252,7 +260,8 @@ int OxFFPlayer::openSource(int index, std::unique_ptr<StreamReader> *opened) con
     if (r < 0) {
         candidate->close();
         // One recording fails as it always did; in a sequence playback goes on without it.
-        if (sources.size() > 1)
+        // A follower says it always: the leader plays on alone.
+        if (sources.size() > 1 || leader)
             qWarning("dashcam-player: skipping %s: %s", path.constData(), qPrintable(reason));
         return r;
     }
@@ -302,6 +311,7 @@ void OxFFPlayer::play(int index)
                                    : std::numeric_limits<double>::infinity();
     p.videoDone = false;
     p.audioDone = false;
+    p.lastFileTime = -1;
     const qint64 step = intervalFor(video->avg_frame_rate.num, video->avg_frame_rate.den);
     intervals[size_t(index)] = step;
     p.pictureSeconds = step / 1e6;
@@ -392,8 +402,8 @@ void OxFFPlayer::prepare(int index, double position)
 
     // Later sources of a sequence may bring sound although this one has none.
     const AVCodecContext *audio = reader->audioStream() ? reader->audioContext() : nullptr;
-    if ((audio || sources.size() > 1) && !QAudioDeviceInfo::defaultOutputDevice().isNull() &&
-        !buildResampler(audio))
+    if (!leader && (audio || sources.size() > 1) &&
+        !QAudioDeviceInfo::defaultOutputDevice().isNull() && !buildResampler(audio))
         qDebug("audio output unavailable, playing without sound");
     play(index);
     interval = intervals[size_t(index)].load();
@@ -885,6 +895,7 @@ void OxFFPlayer::decodeLoop()
         }
         if (fileTime < p.cutIn)
             return Step::Go;
+        p.lastFileTime = fileTime;
         const double time = fileTime + p.offset;
         if (time <= holdUntil + kCutTolerance) {
             if (!holdKeeps)
@@ -987,9 +998,14 @@ void OxFFPlayer::decodeLoop()
             return s;
         clearWaiting();
         readEnd = 0;
-        if (result != AVERROR_EOF && sources.size() > 1)
+        if (result != AVERROR_EOF && (sources.size() > 1 || leader))
             qWarning("dashcam-player: skipping the rest of %s: %s",
                      sources[size_t(p.index)].path.constData(), qPrintable(avErrorText(result)));
+        else if (leader && std::isfinite(p.cutOut) && p.lastFileTime < p.cutOut - 1.0)
+            // A cut file reads to its end early; its part of the timeline stays black.
+            qWarning("dashcam-player: %s ends at %.1f s, before %.1f s",
+                     sources[size_t(p.index)].path.constData(), std::max(0.0, p.lastFileTime),
+                     p.cutOut);
         if (advance())
             return Step::Go;
         readResult = result;
@@ -1105,6 +1121,10 @@ void OxFFPlayer::decodeLoop()
 
 void OxFFPlayer::videoLoop()
 {
+    if (leader) {
+        followLoop();
+        return;
+    }
     OxVideoThread *self = videoThread.get();
     // The frame interval of the source on screen (each source of a sequence has its
     // own), and the wall time between pictures at the rate.

@@ -32,6 +32,9 @@ struct OxPlaySource
     double clipIn = 0;        // seconds into the file where this source starts playing
     double clipOut = -1;      // seconds into the file where it stops; < 0: at its end
     double timelineStart = 0; // where clipIn lands on the timeline
+    // The video stream shown: -1 the one a single recording shows (its last); otherwise
+    // the ordinal among the file's video streams (a file holding two cameras).
+    int videoStream = -1;
 };
 
 // Progress report, called on the video thread: the owner hands it over to its own thread.
@@ -107,6 +110,12 @@ public:
 
     void setVideoView(OxFrameSink *view);
     void setCallback(void *owner, PlayerCallback cb);
+    // Makes this player a follower of leader (null: an ordinary player again), set before
+    // it opens: it plays no sound, and instead of keeping time itself it shows, of its own
+    // pictures, the one for the time of the picture the leader shows (see followLoop).
+    // Both play on one timeline. The leader must outlive the follower's playback; it does
+    // not know it is followed and is never held back.
+    void setLeader(const OxFFPlayer *leader);
 
     // 0, or the negative reader result; a recording without a video stream gives -1.
     int open(const char *utf8Path);
@@ -156,6 +165,8 @@ public:
     // Since open(): pictures that came too late to be drawn, and pictures the decoder did
     // not decode to catch up with the clock.
     qint64 droppedPictures() const { return dropped.load(); }
+    // Counts the seeks carried out since open(), so a follower sees every jump.
+    int seekGeneration() const { return seekCount.load(); }
     qint64 skippedPictures() const { return skipped.load(); }
 
     // Owner thread only: these look at objects that stop() releases.
@@ -201,6 +212,9 @@ private:
     void setClock(double seconds);
     double clockNow() const;
     int videoGopSize() const;
+    // The video thread of a follower (oxffplayerfollow.cpp).
+    void followLoop();
+    int sourceCovering(double timelineSeconds) const;
 
     // The sequence, written by openSequence() while no worker runs, read by the decode
     // thread. intervals: microseconds per picture of each source, written by the decode
@@ -295,6 +309,8 @@ private:
     std::atomic<bool> soundLost{false};
 
     OxFrameSink *videoView = nullptr;
+    // Set by the owner while nothing plays; read by this player's threads.
+    const OxFFPlayer *leader = nullptr;
     void *owner = nullptr;
     PlayerCallback callback = nullptr;
     float volume = 1.0f;

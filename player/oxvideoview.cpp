@@ -106,13 +106,36 @@ OxVideoView::~OxVideoView()
 
 void OxVideoView::setFrame(OxYUV420P *newPicture)
 {
+    QSize resized;
     {
         QMutexLocker locker(&mutex);
         picture.reset(newPicture);
         pictureChanged = true;
         ++pictureSerial;
+        const QSize size = picture ? QSize(picture->width, picture->height) : QSize();
+        if (picture && size != lastPictureSize)
+            resized = lastPictureSize = size;
     }
+    if (resized.isValid())
+        emit pictureSizeChanged(resized);
     emit updateAsyncSignal();
+}
+
+std::unique_ptr<OxYUV420P> OxVideoView::copyPicture()
+{
+    QMutexLocker locker(&mutex);
+    if (!picture)
+        return nullptr;
+    const uint8_t *planes[3] = {picture->y, picture->u, picture->v};
+    auto copy = std::make_unique<OxYUV420P>(planes, picture->width, picture->height);
+    copy->time = picture->time;
+    return copy;
+}
+
+QSize OxVideoView::pictureSize()
+{
+    QMutexLocker locker(&mutex);
+    return lastPictureSize;
 }
 
 void OxVideoView::clearFrame()

@@ -40,6 +40,10 @@ public:
     // Saves the held picture at full size as a JPEG; false when there is none or
     // nothing could be written.
     bool screenshot(const QString &path);
+    // A copy of the held picture, or none. GUI thread.
+    std::unique_ptr<OxYUV420P> copyPicture();
+    // The size of the pictures handed over last; empty before the first.
+    QSize pictureSize();
 
     // Draws what the view shows now (the held picture in its bars, or black) off screen
     // and reads it back, in device pixels. Null before the view's window exists.
@@ -56,6 +60,8 @@ signals:
     void updateAsyncSignal();
     // A drawing has been put on screen.
     void frameSwapped();
+    // The pictures handed over changed size; sent from the thread that hands them over.
+    void pictureSizeChanged(QSize size);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -87,6 +93,8 @@ private:
     // `uploadedSerial` (GUI thread), so a repaint of the same picture uploads nothing.
     quint64 pictureSerial = 0;
     quint64 uploadedSerial = 0;
+    // Guarded by mutex: the size of the last picture handed over (kept over clearFrame).
+    QSize lastPictureSize;
     QSize textureSizes[3];
 
     GLuint program = 0;

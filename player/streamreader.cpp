@@ -155,6 +155,8 @@ int StreamReader::selectStream(AVStream *stream)
     int result = -1;
     switch (stream->codecpar->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
+        if (m_videoOrdinal >= 0 && videoOrdinal(stream) != m_videoOrdinal)
+            return 0;
         // Selected even when its decoder fails: decoding then fails packet by packet.
         openVideoDecoder(stream);
         if (!m_videoContext) {
@@ -185,6 +187,19 @@ int StreamReader::selectStream(AVStream *stream)
     default:
         return 0;
     }
+}
+
+int StreamReader::videoOrdinal(const AVStream *stream) const
+{
+    int ordinal = 0;
+    for (unsigned i = 0; m_format && i < m_format->nb_streams; ++i) {
+        const AVStream *other = m_format->streams[i];
+        if (other == stream)
+            return ordinal;
+        if (other->codecpar && other->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            ++ordinal;
+    }
+    return -1;
 }
 
 int StreamReader::openVideoDecoder(AVStream *stream)

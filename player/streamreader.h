@@ -50,6 +50,9 @@ public:
     // its own flag here when it starts and clears it when it ends, so that any reader its
     // worker opens or reads stops with it.
     static void setThreadStopFlag(const std::atomic<bool> *stop);
+    // Which video stream open selects: -1 (the default) the last one of the file, else
+    // the one of that ordinal among its video streams. Set before open.
+    void setVideoStreamOrdinal(int ordinal) { m_videoOrdinal = ordinal; }
     // Each open, read or seek ends after this long at most.
     void setTimeLimit(int milliseconds) { m_timeLimitMs = milliseconds; }
     static constexpr int kDefaultTimeLimitMs = 20000;
@@ -86,6 +89,8 @@ private:
     void startDeadline();
     int kindOf(const AVPacket *packet) const;
     void rememberFirstDts(int kind);
+    // The stream's place among the file's video streams.
+    int videoOrdinal(const AVStream *stream) const;
 
     AVFormatContextPtr m_format;
     AVStream *m_videoStream = nullptr;
@@ -100,6 +105,7 @@ private:
     int64_t m_firstDts[KindCount] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE, AV_NOPTS_VALUE};
     const std::atomic<bool> *m_stop = nullptr;
     int m_timeLimitMs = kDefaultTimeLimitMs;
+    int m_videoOrdinal = -1;
     // When the running open, read or seek has to give up (av_gettime_relative).
     int64_t m_deadline = 0;
 };

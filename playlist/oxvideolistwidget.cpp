@@ -1,5 +1,6 @@
 #include "oxvideolistwidget.h"
 
+#include "channelpairs.h"
 #include "language.h"
 #include "localfiles.h"
 #include "oxfileutils.h"
@@ -141,8 +142,20 @@ void OxVideoListWidget::addVideoDir(const QString &dir, bool save)
     if (recordings.isEmpty())
         return;
     const Batch batch(this);
-    for (const QString &path : recordings)
-        addVideoFile(path, save);
+    // A clip of a camera of several channels and its other channel (from this folder or
+    // a sibling channel folder) make one entry, the front first.
+    for (const QStringList &entry : pairRecordingsByName(recordings, siblingChannelRecordings(dir))) {
+        OxVideoInfo info;
+        for (const QString &path : entry) {
+            OxVideoInfo one;
+            one.setVideoFile(path);
+            if (info.videos.isEmpty())
+                info = one;
+            else
+                info.videos.append(one.videos.first());
+        }
+        addVideoInfo(info, save);
+    }
 }
 
 void OxVideoListWidget::addVideoFile(const QString &path, bool save)

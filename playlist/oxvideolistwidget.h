@@ -27,7 +27,8 @@ public:
     // that cannot be read, or holds neither a name nor a recording, shows no row.
     void loadPlaylist();
     // Adds the folder's .mp4/.avi/.mov recordings (not those of sub-folders), in natural
-    // name order.
+    // name order. A clip whose other camera channel is in the folder or a sibling channel
+    // folder (see pairRecordingsByName) makes one entry with it, front first.
     void addVideoDir(const QString &dir, bool save);
     // The recordings addVideoDir takes from a folder, as absolute paths in that order.
     static QStringList recordingsIn(const QString &dir);

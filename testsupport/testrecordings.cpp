@@ -65,6 +65,21 @@ RecordingSpec smallRecipe(double seconds, int width, int height)
     return recipe;
 }
 
+RecordingSpec frontChannelRecipe(double seconds)
+{
+    RecordingSpec recipe = smallRecipe(seconds, 64, 48);
+    recipe.fpsNum = 30;
+    recipe.gop = 30;
+    return recipe;
+}
+
+RecordingSpec rearChannelRecipe(double seconds)
+{
+    RecordingSpec recipe = smallRecipe(seconds, 48, 32);
+    recipe.audioCodec.clear();
+    return recipe;
+}
+
 bool runFfmpeg(const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
@@ -106,6 +121,20 @@ QString makeRecording(const QString &dir, const QString &name, const RecordingSp
                     .arg(duration)
                     .arg(kLumaCycle);
         maps << "-map" << QStringLiteral("%1:v").arg(input++);
+        if (recipe.secondVideo.isValid()) {
+            args << "-f"
+                 << "lavfi"
+                 << "-i"
+                 << QStringLiteral("color=c=black:size=%1x%2:rate=%3/%4:duration=%5,"
+                                   "format=yuv420p,geq=lum='16+9*mod(N,%6)':cb=128:cr=128")
+                        .arg(recipe.secondVideo.width())
+                        .arg(recipe.secondVideo.height())
+                        .arg(recipe.fpsNum)
+                        .arg(recipe.fpsDen)
+                        .arg(duration)
+                        .arg(kLumaCycle);
+            maps << "-map" << QStringLiteral("%1:v").arg(input++);
+        }
     }
     if (!recipe.audioCodec.isEmpty()) {
         args << "-f"

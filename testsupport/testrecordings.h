@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QMetaType>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -35,6 +36,9 @@ struct RecordingSpec
     QVector<SubtitleCue> subtitles; // mov_text in mp4/mov, SubRip in mkv; none when empty
     double startTime = 0;           // non-zero: every stream starts this much later
     QString creationTime;           // the container's creation_time, e.g. 2026-03-14T08:00:00Z
+    // Not empty: a second video stream of this size after the first, with the same frame
+    // numbers (a camera that writes both channels into one file).
+    QSize secondVideo;
 };
 Q_DECLARE_METATYPE(RecordingSpec)
 
@@ -75,6 +79,12 @@ bool makeMomentsCard(const QString &dir);
 // A small recording for engine tests: pictures of width x height, seconds long, the
 // other fields as RecordingSpec has them.
 RecordingSpec smallRecipe(double seconds, int width = 64, int height = 48);
+
+// The channels of a camera for tests of paired playback, of different sizes and rates as
+// real cameras write them: a front of 64 x 48 at 30 fps with sound, a rear of 48 x 32 at
+// 25 fps without. Every key frame a second.
+RecordingSpec frontChannelRecipe(double seconds);
+RecordingSpec rearChannelRecipe(double seconds);
 
 // Flat luma of picture n, and back (modulo kLumaCycle). Decoding keeps it within +-4.
 constexpr int kLumaCycle = 25;

@@ -122,7 +122,8 @@ private slots:
             "german", "italian", "polish", "portuguese", "spanish", "open_in_explore", "remove",
             "remove_invalid_files", "clear_playlist", "drive_clip", "drive_clips", "drive_seconds",
             "drive_minutes", "drive_hours", "drive_km", "drive_miles", "strip_time", "strip_clock",
-            "strip_gforce", "strip_event_clip", "strip_brake", "strip_accel", "strip_shock"};
+            "strip_gforce", "strip_event_clip", "strip_brake", "strip_accel", "strip_shock",
+            "channel_layout"};
         setLanguageRoot(QStringLiteral(DASHCAM_SOURCE_DIR "/language"));
         loadLanguage(language);
         for (const QString &key : keys) {
