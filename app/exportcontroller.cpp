@@ -91,7 +91,7 @@ QString ExportController::spanText(double position) const
 }
 
 void ExportController::exportSpan(const Drive &drive, const DriveTrack &track, double position,
-                                  int speedUnit)
+                                  int speedUnit, const ChannelPairing &rear)
 {
     if (job.isRunning()) {
         emit notice(languageText(QStringLiteral("export_running")));
@@ -147,6 +147,7 @@ void ExportController::exportSpan(const Drive &drive, const DriveTrack &track, d
     request.routeMap = request.band && routeMap->isChecked();
     request.speedUnit = speedUnit;
     request.targetFolder = folder;
+    addPairedChannel(request, rear);
     start(request);
 }
 

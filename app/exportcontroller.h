@@ -41,7 +41,10 @@ public:
 
     // Asks for the target folder and the options, then starts the export of the span
     // around position. A second export while one runs is refused with a notice.
-    void exportSpan(const Drive &drive, const DriveTrack &track, double position, int speedUnit);
+    // rear: the paired camera shown beside the picture, drawn into the clip as a picture in
+    // picture (empty: none).
+    void exportSpan(const Drive &drive, const DriveTrack &track, double position, int speedUnit,
+                    const ChannelPairing &rear = ChannelPairing());
     // Starts the export of a request made elsewhere, with the progress dialog; false
     // when one is still running.
     bool start(const ExportRequest &request);

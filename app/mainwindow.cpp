@@ -880,9 +880,12 @@ void MainWindow::exportSpan()
         showNotice(languageText(QStringLiteral("export_nothing")));
         return;
     }
+    // The rear goes into the clip when it is on screen.
+    const bool rearShown = paired->isActive() && paired->layout() != ChannelLayout::OneChannel;
     exportController->exportSpan(
         *playing, *playingTrack(), player->videoTime(),
-        OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel));
+        OxConfigure().intValue(ConfigKey::Speed, ConfigDefault::SpeedInPanel),
+        rearShown ? paired->pairing() : ChannelPairing());
 }
 
 const Drive *MainWindow::playingDrive()

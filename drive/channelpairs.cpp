@@ -387,6 +387,26 @@ void ChannelPairFinder::cancel()
     ++request;
 }
 
+ChannelPairing findPairedChannel(const Drive &front, const std::atomic<bool> *stop)
+{
+    if (front.isEmpty())
+        return ChannelPairing();
+    QStringList paths;
+    for (const DriveClip &clip : front.clips)
+        paths << clip.facts.path;
+    QVector<RecordingFacts> candidates;
+    if (front.clips.first().facts.videoStreams < 2) {
+        for (const QString &path : pairCandidates(paths)) {
+            std::optional<RecordingFacts> facts = cachedOrProbedFacts(path, stop);
+            if (stop && stop->load())
+                return ChannelPairing();
+            if (facts && facts->probed)
+                candidates << *facts;
+        }
+    }
+    return pairChannel(front, candidates);
+}
+
 void ChannelPairFinder::run()
 {
     const std::atomic<bool> *stop = &stopRequested;
@@ -397,23 +417,7 @@ void ChannelPairFinder::run()
             return; // stopped
         drive = facts->probed ? singleClipDrive(*facts) : Drive();
     }
-    ChannelPairing pairing;
-    if (!drive.isEmpty()) {
-        QStringList paths;
-        for (const DriveClip &clip : drive.clips)
-            paths << clip.facts.path;
-        QVector<RecordingFacts> candidates;
-        if (drive.clips.first().facts.videoStreams < 2) {
-            for (const QString &path : pairCandidates(paths)) {
-                std::optional<RecordingFacts> facts = cachedOrProbedFacts(path, stop);
-                if (stopRequested)
-                    return;
-                if (facts && facts->probed)
-                    candidates << *facts;
-            }
-        }
-        pairing = pairChannel(drive, candidates);
-    }
+    const ChannelPairing pairing = findPairedChannel(drive, stop);
     if (!stopRequested)
         emit found(request, pairing);
 }

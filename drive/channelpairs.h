@@ -63,6 +63,11 @@ Drive singleClipDrive(const RecordingFacts &clip);
 // of another channel of the same camera folder is left out.
 ChannelPairing pairChannel(const Drive &front, const QVector<RecordingFacts> &candidates);
 
+// The paired channel of front among the recordings of its camera folders, found on the
+// calling thread (the facts of recordings not in the cache are probed and cached). Nothing
+// when stop was set.
+ChannelPairing findPairedChannel(const Drive &front, const std::atomic<bool> *stop = nullptr);
+
 // Where a paired channel of the recordings at paths may be: the recordings of their
 // camera folders (their own folders and the sibling channel folders), without the paths
 // themselves, and without clips whose names say they were recorded far from every path.

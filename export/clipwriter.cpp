@@ -13,9 +13,11 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -195,6 +197,90 @@ private:
     std::thread thread; // last, so that it starts after everything it uses
 };
 
+// The paired camera's pictures for the moments of the span, read forward once: each rear
+// source is opened when the span reaches it, and the latest picture at or before a moment
+// is the one shown then. A source that cannot be read shows nothing, with a line on
+// standard error: the front is exported alone there.
+class RearPictures
+{
+public:
+    explicit RearPictures(const QVector<ExportSource> &sources) : sources(sources) {}
+
+    // The picture for timeline time t; null where there is none.
+    const AVFrame *at(double t)
+    {
+        int want = -1;
+        for (int i = 0; i < sources.size() && want < 0; ++i) {
+            const ExportSource &s = sources[i];
+            if (t >= s.timelineStart - kSameMoment && t < s.timelineStart + s.clipOut - s.clipIn)
+                want = i;
+        }
+        if (want < 0)
+            return nullptr;
+        const ExportSource &source = sources[want];
+        if (want != index)
+            open(want, source.clipIn + (t - source.timelineStart));
+        if (!reader)
+            return nullptr;
+        const double fileTime = source.clipIn + (t - source.timelineStart);
+        for (;;) {
+            if (!hasNext) {
+                av_frame_unref(next.get());
+                if (ended || reader->decodeNextPicture(next.get()) < 0) {
+                    ended = true;
+                    break;
+                }
+                hasNext = true;
+            }
+            const double time = frameSeconds(next.get(), reader->videoStream()->time_base);
+            if (time > fileTime + kSameMoment)
+                break;
+            std::swap(current, next);
+            hasCurrent = true;
+            hasNext = false;
+        }
+        return hasCurrent ? current.get() : nullptr;
+    }
+
+    // The reader, for a helper to close after a cancel.
+    std::unique_ptr<StreamReader> takeReader() { return std::move(reader); }
+
+private:
+    void open(int wanted, double fileTime)
+    {
+        index = wanted;
+        hasCurrent = hasNext = ended = false;
+        reader = std::make_unique<StreamReader>();
+        const ExportSource &source = sources[wanted];
+        if (source.videoStream >= 0)
+            reader->setVideoStreamOrdinal(source.videoStream);
+        const QString error = openSource(*reader, source.path);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "dashcam-export: no rear pictures: %s\n", qPrintable(error));
+            reader.reset();
+            return;
+        }
+        AVStream *video = reader->videoStream();
+        if (fileTime > kSameMoment) {
+            const int64_t start = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
+            const int64_t target = start + av_rescale_q(llround(fileTime * AV_TIME_BASE),
+                                                        AV_TIME_BASE_Q, video->time_base);
+            if (av_seek_frame(reader->formatContext(), video->index, target,
+                              AVSEEK_FLAG_BACKWARD) >= 0)
+                avcodec_flush_buffers(reader->videoContext());
+        }
+    }
+
+    const QVector<ExportSource> &sources;
+    int index = -1;
+    std::unique_ptr<StreamReader> reader;
+    AVFramePtr current = makeFrame(); // the latest picture at or before the moment asked
+    AVFramePtr next = makeFrame();    // the picture after it, once decoded
+    bool hasCurrent = false;
+    bool hasNext = false;
+    bool ended = false;
+};
+
 class SpanEncoder
 {
 public:
@@ -221,6 +307,7 @@ private:
     AVFrame *writablePicture();
     AVFrame *compose(const AVFrame *frame, double timelineSeconds, QString *error);
     void paintBand(AVFrame *picture, double timelineSeconds);
+    void paintRear(AVFrame *picture, double timelineSeconds);
     QString takeSound(const AVFrame *frame, const SpanPart &part, bool *done);
     QString resample(const uint8_t **data, int count);
     QString padSilence(int64_t samples);
@@ -267,6 +354,9 @@ private:
     std::unique_ptr<ExportBand> band;
     AVFramePtr bandPicture; // the band as YUV, converted when its look changes
     SwsContextPtr bandScaler;
+    std::unique_ptr<RearPictures> rear; // with a paired camera
+    AVFramePtr rearPicture;             // its picture at the size it is drawn
+    SwsContextPtr rearScaler;
 
     SwrContextPtr resampler; // per source, made at its first sound
     int resamplerRate = 0;
@@ -412,6 +502,8 @@ QString SpanEncoder::openOutput(const QString &path)
             return QStringLiteral("out of memory");
     }
 
+    if (!request.rear.isEmpty())
+        rear = std::make_unique<RearPictures>(request.rear);
     if (request.band) {
         band = std::make_unique<ExportBand>(QSize(width, height), request.speedUnit, request.route,
                                             request.routeMap);
@@ -504,12 +596,16 @@ void SpanEncoder::abandon(std::unique_ptr<StreamReader> reader)
         std::unique_ptr<PictureEncoder> pictureEncoder;
         AVCodecContextPtr soundEncoder;
         std::unique_ptr<StreamReader> reader;
+        std::unique_ptr<StreamReader> rearReader;
     };
     auto held = std::make_shared<Held>();
+    if (rear)
+        held->rearReader = rear->takeReader();
     held->pictureEncoder = std::move(pictureEncoder);
     held->soundEncoder = std::move(soundEncoder);
     held->reader = std::move(reader);
     releaseInBackground([held] {
+        held->rearReader.reset();
         held->reader.reset();
         held->pictureEncoder.reset();
         held->soundEncoder.reset();
@@ -620,10 +716,51 @@ AVFrame *SpanEncoder::compose(const AVFrame *frame, double timelineSeconds, QStr
         av_frame_copy(picture, frame);
     }
     picture->sample_aspect_ratio = frame->sample_aspect_ratio;
-    // A paired camera as picture in picture would be drawn here, under the band.
+    if (rear)
+        paintRear(picture, timelineSeconds);
     if (band)
         paintBand(picture, timelineSeconds);
     return picture;
+}
+
+// The rear picture a quarter of the width wide, its aspect kept, in the top right corner
+// a little off the edges; never mirrored.
+void SpanEncoder::paintRear(AVFrame *picture, double timelineSeconds)
+{
+    const AVFrame *frame = rear->at(timelineSeconds);
+    if (!frame || frame->width <= 0 || frame->height <= 0)
+        return;
+    const int w = (width / 4) & ~1;
+    const int h = std::min(int(llround(double(w) * frame->height / frame->width)) & ~1, height / 2);
+    const int margin = (width / 64) & ~1;
+    if (w < 2 || h < 2)
+        return;
+    if (!rearPicture || rearPicture->width != w || rearPicture->height != h) {
+        rearPicture = makeFrame();
+        rearPicture->format = AV_PIX_FMT_YUV420P;
+        rearPicture->width = w;
+        rearPicture->height = h;
+        if (av_frame_get_buffer(rearPicture.get(), 0) < 0) {
+            rearPicture.reset();
+            return;
+        }
+    }
+    rearScaler.reset(sws_getCachedContext(rearScaler.release(), frame->width, frame->height,
+                                          AVPixelFormat(frame->format), w, h, AV_PIX_FMT_YUV420P,
+                                          SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!rearScaler)
+        return;
+    sws_scale(rearScaler.get(), frame->data, frame->linesize, 0, frame->height, rearPicture->data,
+              rearPicture->linesize);
+    const int left = width - margin - w;
+    const int top = margin;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int shift = plane ? 1 : 0;
+        for (int y = 0; y < h >> shift; ++y)
+            memcpy(picture->data[plane] + ((top >> shift) + y) * picture->linesize[plane] +
+                       (left >> shift),
+                   rearPicture->data[plane] + y * rearPicture->linesize[plane], size_t(w >> shift));
+    }
 }
 
 void SpanEncoder::paintBand(AVFrame *picture, double timelineSeconds)

@@ -62,3 +62,10 @@ ExportRequest driveExportRequest(const Drive &drive, const DriveTrack &track, do
     };
     return request;
 }
+
+void addPairedChannel(ExportRequest &request, const ChannelPairing &pairing)
+{
+    request.rear.clear();
+    for (const PairedSource &s : pairing.sources)
+        request.rear.append({s.path, s.clipIn, s.clipOut, s.timelineStart, s.videoStream});
+}

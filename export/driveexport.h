@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channelpairs.h"
 #include "drivetrack.h"
 #include "evidenceexport.h"
 
@@ -13,3 +14,6 @@
 // taken to be set to that zone.
 ExportRequest driveExportRequest(const Drive &drive, const DriveTrack &track, double from,
                                  double to);
+
+// The paired channel as the request's picture in picture.
+void addPairedChannel(ExportRequest &request, const ChannelPairing &pairing);

@@ -43,6 +43,7 @@ struct ExportSource
     double clipIn = 0;
     double clipOut = 0;
     double timelineStart = 0;
+    int videoStream = -1; // which video stream (ordinal) to read; -1 the one a player shows
 };
 
 // What the band shows for a moment of the timeline.
@@ -57,15 +58,13 @@ struct BandSample
     double longitude = 0;
 };
 
-
-
 struct ExportRequest
 {
     QVector<ExportSource> sources; // the drive's clips in timeline order (one for a clip)
     double from = 0;               // the span on the timeline, seconds; to > from
     double to = 0;
-    bool band = true;      // burn the data band into the pictures
-    bool routeMap = false; // with a small map of the route in the band
+    bool band = true;               // burn the data band into the pictures
+    bool routeMap = false;          // with a small map of the route in the band
     int speedUnit = SpeedUnit::Kmh; // a value of configure.ini's Speed key
     // Data for a moment, called on the export's thread for every picture (the clock, speed
     // and position shown; the span's clock time in the manifest and the folder's name).
@@ -76,8 +75,10 @@ struct ExportRequest
     // on the export's thread. None: no track files.
     std::function<bool(const QString &path, bool gpx, double from, double to)> writeTrack;
     QString targetFolder; // must exist; the export folder is made inside it
-    // A paired camera shown as picture in picture would come here as a second list of
-    // sources on the same timeline, composed beside the band (see SpanEncoder::compose).
+    // The paired camera (the rear) on the same timeline, drawn as a picture in picture in
+    // the top right corner, a quarter of the width; empty: none. Where it has no source or
+    // cannot be read, the front shows alone. Its files are not among the originals.
+    QVector<ExportSource> rear;
 };
 
 struct ExportResult

@@ -25,6 +25,7 @@ class tst_export : public QObject
 private slots:
     void initTestCase();
     void exportAcrossClipBoundary();
+    void rearCameraInTheCorner();
     void failuresLeaveNothing_data();
     void failuresLeaveNothing();
 
@@ -226,6 +227,45 @@ void tst_export::exportAcrossClipBoundary()
          {clipA, clipB, QString::fromLatin1(sha256(clipB)), QString::fromLatin1(kVersionText),
           QStringLiteral("2024-03-07 08:00:02.480 UTC"), QStringLiteral("0.000 s to 2.200 s")})
         QVERIFY2(text.contains(needle), qPrintable(needle));
+}
+
+// A front and a rear recorded together (paired by their names), of other sizes and rates:
+// every exported picture shows the front's picture of its moment, and in the top right
+// corner the rear's latest picture at or before it.
+void tst_export::rearCameraInTheCorner()
+{
+    const QString pair = home->path() + QStringLiteral("/pair");
+    RecordingSpec recipe = smallRecipe(3, 320, 240);
+    recipe.audioCodec.clear();
+    const QString front = requireRecording(pair, QStringLiteral("20240307_080000_F"), recipe);
+    recipe.width = 160;
+    recipe.height = 120;
+    recipe.fpsNum = 20;
+    requireRecording(pair, QStringLiteral("20240307_080000_R"), recipe);
+
+    const QString out = freshFolder(QStringLiteral("rear-exports"));
+    const double from = 1.0, to = 2.2;
+    const Run run = runTool({"--from", QString::number(from), "--to", QString::number(to), "--rear",
+                             "--no-band", "--out", out, front});
+    QVERIFY2(run.code == 0, run.err.constData());
+    StreamReader reader;
+    QVERIFY(reader.open(QFile::encodeName(QString::fromLocal8Bit(run.out.trimmed()) + "/clip.mp4")
+                            .constData()) >= 0);
+    const int w = reader.videoContext()->width, h = reader.videoContext()->height;
+    AVFramePtr frame = makeFrame();
+    int n = 0;
+    for (; reader.decodeNextPicture(frame.get()) >= 0; ++n) {
+        QByteArray plane;
+        for (int y = 0; y < h; ++y)
+            plane += QByteArray(
+                reinterpret_cast<const char *>(frame->data[0] + y * frame->linesize[0]), w);
+        const double t = from + double(n) / kFps;
+        const int shown = frameNumberFromLuma(qRound(meanLuma(plane, w, QRect(0, 0, w / 2, h))));
+        const int rear = frameNumberFromLuma(qRound(meanLuma(plane, w, QRect(240, 8, 72, 52))));
+        QCOMPARE(shown, qRound(t * kFps) % kLumaCycle);
+        QCOMPARE(rear, int(std::floor(t * 20 + 1e-3)) % kLumaCycle);
+    }
+    QCOMPARE(n, qRound((to - from) * kFps));
 }
 
 enum Failure { Library, Cancel, CommandWithSizeLimit };

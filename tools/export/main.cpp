@@ -1,11 +1,12 @@
 // dashcam-export --from SECONDS --to SECONDS [--no-band] [--route-map] [--speed-unit kmh|mph]
-//                --out FOLDER FILE|FOLDER...
+//                [--rear] --out FOLDER FILE|FOLDER...
 // Exports the span [from, to) of the drive the recordings make (positions counted from the
 // drive's start) as an evidence folder inside FOLDER, printing progress on standard error
 // and the finished folder on standard output. The recordings are grouped into drives as
 // the player groups them; when they make several, the drive of the first recording named
 // (for a folder, its first recording by name) is exported and the others are named on
-// standard error.
+// standard error. With --rear, the drive's paired camera (the rear, found among the
+// recordings of its camera folders) is drawn into the clip as a picture in picture.
 // Exit status: 0 exported, 1 the export failed or was interrupted, 2 bad arguments.
 
 #include "driveexport.h"
@@ -26,7 +27,7 @@ extern "C" {
 namespace {
 
 const char kUsage[] = "usage: dashcam-export --from SECONDS --to SECONDS [--no-band] [--route-map] "
-                      "[--speed-unit kmh|mph] --out FOLDER FILE|FOLDER...";
+                      "[--speed-unit kmh|mph] [--rear] --out FOLDER FILE|FOLDER...";
 
 // Set by SIGINT and SIGTERM, read by the export between pictures.
 std::atomic<bool> interrupted{false};
@@ -66,6 +67,7 @@ int main(int argc, char *argv[])
 
     double from = 0, to = 0;
     bool haveFrom = false, haveTo = false;
+    bool withRear = false;
     ExportRequest request;
     QStringList inputs;
     const QStringList args = app.arguments().mid(1);
@@ -88,6 +90,8 @@ int main(int argc, char *argv[])
             request.band = false;
         } else if (a == QLatin1String("--route-map")) {
             request.routeMap = true;
+        } else if (a == QLatin1String("--rear")) {
+            withRear = true;
         } else if (a == QLatin1String("--speed-unit") && hasValue) {
             const QString unit = args[++i];
             ok = unit == QLatin1String("kmh") || unit == QLatin1String("mph");
@@ -139,6 +143,12 @@ int main(int argc, char *argv[])
     request.routeMap = options.routeMap;
     request.speedUnit = options.speedUnit;
     request.targetFolder = options.targetFolder;
+    if (withRear) {
+        const ChannelPairing rear = findPairedChannel(*drive);
+        if (rear.isEmpty())
+            std::fprintf(stderr, "dashcam-export: no paired camera found, the front alone\n");
+        addPairedChannel(request, rear);
+    }
 
     const bool terminal = isatty(STDERR_FILENO);
     int lastTenth = -1;
