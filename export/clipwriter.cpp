@@ -237,10 +237,14 @@ public:
                 break;
             std::swap(current, next);
             hasCurrent = true;
+            ++shown;
             hasNext = false;
         }
         return hasCurrent ? current.get() : nullptr;
     }
+
+    // Changes whenever at() gives another picture than the time before.
+    quint64 pictureSerial() const { return shown; }
 
     // The reader, for a helper to close after a cancel.
     std::unique_ptr<StreamReader> takeReader() { return std::move(reader); }
@@ -250,6 +254,7 @@ private:
     {
         index = wanted;
         hasCurrent = hasNext = ended = false;
+        ++shown;
         reader = std::make_unique<StreamReader>();
         const ExportSource &source = sources[wanted];
         if (source.videoStream >= 0)
@@ -279,6 +284,7 @@ private:
     bool hasCurrent = false;
     bool hasNext = false;
     bool ended = false;
+    quint64 shown = 0;
 };
 
 class SpanEncoder
@@ -308,6 +314,7 @@ private:
     AVFrame *compose(const AVFrame *frame, double timelineSeconds, QString *error);
     void paintBand(AVFrame *picture, double timelineSeconds);
     void paintRear(AVFrame *picture, double timelineSeconds);
+    void copyRear(AVFrame *picture, int margin);
     QString takeSound(const AVFrame *frame, const SpanPart &part, bool *done);
     QString resample(const uint8_t **data, int count);
     QString padSilence(int64_t samples);
@@ -356,6 +363,7 @@ private:
     SwsContextPtr bandScaler;
     std::unique_ptr<RearPictures> rear; // with a paired camera
     AVFramePtr rearPicture;             // its picture at the size it is drawn
+    quint64 rearSerial = 0;             // which of its pictures rearPicture holds; 0: none
     SwsContextPtr rearScaler;
 
     SwrContextPtr resampler; // per source, made at its first sound
@@ -735,6 +743,13 @@ void SpanEncoder::paintRear(AVFrame *picture, double timelineSeconds)
     const int margin = (width / 64) & ~1;
     if (w < 2 || h < 2)
         return;
+    // The rear has fewer pictures than the front, or as many: one is scaled once.
+    if (rearPicture && rearPicture->width == w && rearPicture->height == h &&
+        rearSerial == rear->pictureSerial()) {
+        copyRear(picture, margin);
+        return;
+    }
+    rearSerial = 0;
     if (!rearPicture || rearPicture->width != w || rearPicture->height != h) {
         rearPicture = makeFrame();
         rearPicture->format = AV_PIX_FMT_YUV420P;
@@ -752,6 +767,14 @@ void SpanEncoder::paintRear(AVFrame *picture, double timelineSeconds)
         return;
     sws_scale(rearScaler.get(), frame->data, frame->linesize, 0, frame->height, rearPicture->data,
               rearPicture->linesize);
+    rearSerial = rear->pictureSerial();
+    copyRear(picture, margin);
+}
+
+void SpanEncoder::copyRear(AVFrame *picture, int margin)
+{
+    const int w = rearPicture->width;
+    const int h = rearPicture->height;
     const int left = width - margin - w;
     const int top = margin;
     for (int plane = 0; plane < 3; ++plane) {
