@@ -11,6 +11,7 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <malloc.h>
 
 namespace {
 
@@ -60,6 +61,9 @@ QStringList parseCommandLine(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    // Two heaps for all threads instead of one per thread that allocates: the decoders'
+    // threads would otherwise each keep a heap of freed pictures' memory.
+    mallopt(M_ARENA_MAX, 2);
     // The OpenGL picture view and the web engine of the map share GL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     const QStringList paths = parseCommandLine(argc, argv);

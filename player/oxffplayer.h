@@ -87,9 +87,9 @@ class OxFFPlayer
 public:
     enum ReportType { ReportEnd = 1, ReportError = 2, ReportPicture = 3 };
 
-    // The picture queue never holds more than this many bytes of pictures, nor fewer
-    // than kMinQueuedPictures pictures.
-    static constexpr qint64 kPictureQueueBytes = 64 << 20;
+    // The picture queue never holds more than this many bytes of pictures (about ten
+    // 1080p pictures, a third of a second), nor fewer than kMinQueuedPictures pictures.
+    static constexpr qint64 kPictureQueueBytes = 32 << 20;
     static constexpr int kMinQueuedPictures = 3;
     // Rates a window offers, slowest first; setRate takes any rate between the ends.
     static constexpr double kRates[] = {0.25, 0.5, 1, 2, 4, 8, 16};

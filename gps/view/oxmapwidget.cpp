@@ -49,8 +49,12 @@ QByteArray OxMapWidget::webEngineFlags(const QByteArray &given, bool sandboxOff)
     QList<QByteArray> flags = given.simplified().split(' ');
     flags.removeAll(QByteArray());
     QList<QByteArray> wanted = {"--renderer-process-limit=1"};
+    // Without a sandbox a renderer process isolates nothing from the user's files, and
+    // starting it costs a loading of the whole engine library and some 50 MB more: the
+    // page is drawn inside the program instead.
     if (sandboxOff)
-        wanted.append("--no-zygote");
+        wanted << "--no-zygote"
+               << "--single-process";
     for (const QByteArray &flag : wanted) {
         const int equals = flag.indexOf('=');
         const QByteArray name = equals < 0 ? flag : flag.left(equals);

@@ -64,8 +64,8 @@ public:
 
     // The web engine's switches: those given (QTWEBENGINE_CHROMIUM_FLAGS), then the ones
     // a page this small wants that were not given. One renderer at most; with the
-    // sandbox off anyway (as root), renderers are started directly, without the zygote
-    // processes the sandbox needs. The first page built puts them in place.
+    // sandbox off anyway (as root), the renderer runs inside the program, and no zygote
+    // processes are started for it. The first page built puts them in place.
     static QByteArray webEngineFlags(const QByteArray &given, bool sandboxOff);
 
     // A place in the page's datum back to WGS-84, as the track holds it.
