@@ -569,6 +569,9 @@ void MainWindow::openPaths(const QStringList &paths)
 {
     QString first;     // the first recording given, or the first of the first folder
     QString firstFile; // the first file given, recording or not
+    // The rows' thumbnails and facts wait for the recording that is about to play: made
+    // at once, the first of them would be decoded beside its first pictures.
+    holdBackgroundWork(true);
     for (const QString &path : paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
@@ -591,8 +594,10 @@ void MainWindow::openPaths(const QStringList &paths)
     // its open fails and the window shows the stopped state.
     if (first.isEmpty())
         first = firstFile;
-    if (first.isEmpty())
+    if (first.isEmpty()) {
+        holdBackgroundWork(false);
         return;
+    }
     videoListWidget->selectVideo(first);
     openVideo(first);
 }

@@ -41,7 +41,7 @@ void RecordingFactsProber::enqueue(const QStringList &paths, bool urgent)
     }
     wake.notify_one();
     if (!isRunning() && !stopRequested)
-        start(QThread::LowPriority);
+        start(QThread::IdlePriority); // only what playback leaves over
 }
 
 void RecordingFactsProber::clear()

@@ -51,7 +51,9 @@ void OxVideoInfoLoadThread::startRun()
     if (isRunning())
         wait();
     ++runsStarted;
-    start();
+    // Thumbnails take only the processor time that playback leaves over (a scheduling
+    // class of its own on Linux, inherited by the decoder's threads).
+    start(QThread::IdlePriority);
 }
 
 void OxVideoInfoLoadThread::removeItemWidget(quint64 rowId)

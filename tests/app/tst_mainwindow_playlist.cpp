@@ -66,6 +66,15 @@ class tst_mainwindow_playlist : public QObject
         const int i = list()->currentRow();
         return i < 0 ? QString() : rows().value(i);
     }
+    int thumbnails() const
+    {
+        int made = 0;
+        for (int i = 0; i < list()->count(); ++i) {
+            auto *row = qobject_cast<OxVideoItemWidget *>(list()->itemWidget(list()->item(i)));
+            made += row && !row->videoInfo().videos.value(0).thumb.isEmpty() ? 1 : 0;
+        }
+        return made;
+    }
     bool playing(const QString &path) const
     {
         return window->currentVideoPath() == path && window->engine()->isPlaying();
@@ -140,11 +149,14 @@ private slots:
     }
 
     // At the end of a row the next plays; at the end of the last, playback stays stopped
-    // with play enabled, and play starts that last recording again.
+    // with play enabled, and play starts that last recording again. The rows' pictures
+    // are made once the first recording is under way, not beside its first pictures.
     void playsThroughTheDrive()
     {
         window->openPaths({drive});
         QVERIFY(playing(driveClips.at(0)));
+        QTRY_VERIFY(window->engine()->videoTime() >= 0.5);
+        QCOMPARE(thumbnails(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(playing(driveClips.at(1)), kTimeout);
         QCOMPARE(selectedRow(), driveClips.at(1));
         QTRY_VERIFY_WITH_TIMEOUT(playing(driveClips.at(2)), kTimeout);
@@ -152,6 +164,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(!window->engine()->isOpened());
         QCOMPARE(window->currentVideoPath(), driveClips.at(2));
+        QTRY_COMPARE(thumbnails(), driveClips.size());
         QVERIFY(window->playButton()->isEnabled());
         QVERIFY(!window->stopButton()->isEnabled());
         window->playButton()->click();
