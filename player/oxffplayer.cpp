@@ -57,9 +57,11 @@ constexpr double kFarBehind = 0.1;
 constexpr double kFarAhead = 0.05;
 // Between those, the offset is averaged over kDriftSmoothing microseconds and set right
 // (sound skipped, or silence put in) when the average leaves kMaxDrift, at most once per
-// kDriftSettle microseconds.
+// kDriftSettle microseconds. The average is a long one: a picture clock that lags and
+// catches up by a few tens of milliseconds (a decoder at its limit) is no offset to set
+// right, and each setting right is heard as a click or a short silence.
 constexpr double kMaxDrift = 0.008;
-constexpr double kDriftSmoothing = 300000;
+constexpr double kDriftSmoothing = 2000000;
 constexpr int64_t kDriftSettle = 1000000;
 // Changes of what the device has taken smaller than this (seconds) are rounding.
 constexpr double kTakenNoise = 0.0005;
@@ -1306,7 +1308,7 @@ void OxFFPlayer::audioLoop()
     int64_t driftAt = av_gettime();
     // Sound still to skip to catch up with the clock (media seconds).
     double toSkip = 0;
-    int64_t settledFrom = driftAt + kDriftSettle;
+    int64_t settledFrom = 0;
     for (;;) {
         if (self->isStopRequested())
             return;
@@ -1318,10 +1320,8 @@ void OxFFPlayer::audioLoop()
             out.clear();
             offset = 0;
             tempo.reset();
-            fed = false;
-            drift = 0;
+            fed = false; // the offset is measured afresh from the next sound fed
             toSkip = 0;
-            settledFrom = av_gettime() + kDriftSettle;
         }
         if (audible && r != tempoRate) {
             tempoRate = r;
@@ -1444,6 +1444,11 @@ void OxFFPlayer::audioLoop()
             // The first sound after a start or a seek: heard from its own time on.
             lastTaken = blockStart = start;
             blockAt = av_gettime();
+            // The offset is measured, and set right, from this sound on: the wait for the
+            // first picture is no offset.
+            drift = 0;
+            driftAt = blockAt;
+            settledFrom = blockAt + kDriftSettle;
         } else {
             // Skipped sound is never heard, and a jump in the sound's times is no block
             // taken by the device: the heard time moves with them.
