@@ -508,6 +508,7 @@ struct Realtime
 {
     double lagPercent = -1;
     double silenceMs = -1;
+    QString silences; // where they were: " s+ms" each
     double firstSoundS = -1;
     double peakRssMb = 0;
     QString counts;
@@ -529,8 +530,9 @@ int loudest(const QByteArray &data, qint64 fromSample)
     return peak;
 }
 
-// Total silence in the sink's monitor over seconds from the first sound.
-double silenceMs(const QByteArray &data, double seconds)
+// Total silence in the sink's monitor over seconds from the first sound; where, when
+// asked: each stretch of silence as "s+ms" (seconds after the first sound, length).
+double silenceMs(const QByteArray &data, double seconds, QString *where = nullptr)
 {
     const qint64 count = data.size() / 2;
     qint64 first = 0;
@@ -540,8 +542,23 @@ double silenceMs(const QByteArray &data, double seconds)
     if (end - first < kBlockSamples)
         return -1;
     int silent = 0;
-    for (qint64 b = first; b + kBlockSamples <= end; b += kBlockSamples)
-        silent += loudest(data, b) < kSilenceLevel ? 1 : 0;
+    int run = 0; // silent blocks in a row so far
+    for (qint64 b = first; b + kBlockSamples <= end; b += kBlockSamples) {
+        const bool quiet = loudest(data, b) < kSilenceLevel;
+        if (quiet) {
+            ++silent;
+            ++run;
+        }
+        const bool last = b + 2 * kBlockSamples > end;
+        if (where && run > 0 && (!quiet || last)) {
+            const qint64 runStart = b - (quiet ? run - 1 : run) * kBlockSamples;
+            *where += QStringLiteral(" %1s+%2ms")
+                          .arg((runStart - first) / 96000.0, 0, 'f', 2)
+                          .arg(run * 10);
+        }
+        if (!quiet)
+            run = 0;
+    }
     return silent * 10.0;
 }
 
@@ -610,7 +627,7 @@ Realtime play4k(const QString &clip, bool app, const SoundServer &sound, const Q
     recorder.waitForFinished(5000);
     if (firstSoundMs >= 0)
         result.firstSoundS = (firstSoundMs - startMs) / 1000.0;
-    result.silenceMs = silenceMs(recorded, kRealtimeSeconds - 1);
+    result.silenceMs = silenceMs(recorded, kRealtimeSeconds - 1, &result.silences);
     return result;
 }
 
@@ -730,6 +747,8 @@ int main(int argc, char **argv)
                 our4k.lagPercent, our4k.firstSoundS, our4k.silenceMs, our4k.peakRssMb,
                 qPrintable(our4k.counts), their4k.lagPercent, their4k.firstSoundS,
                 their4k.silenceMs, their4k.peakRssMb, qPrintable(their4k.counts), qPrintable(shot));
+    std::printf("4k silences (seconds after the first sound + length): ours%s; ffplay%s\n",
+                qPrintable(our4k.silences), qPrintable(their4k.silences));
 
     auto ratio = [](double ours, double theirs) {
         return ours > 0 && theirs > 0 ? ours / theirs : -1;
