@@ -57,11 +57,9 @@ constexpr double kFarBehind = 0.1;
 constexpr double kFarAhead = 0.05;
 // Between those, the offset is averaged over kDriftSmoothing microseconds and set right
 // (sound skipped, or silence put in) when the average leaves kMaxDrift, at most once per
-// kDriftSettle microseconds. The average is a long one: a picture clock that lags and
-// catches up by a few tens of milliseconds (a decoder at its limit) is no offset to set
-// right, and each setting right is heard as a click or a short silence.
+// kDriftSettle microseconds after the first sound.
 constexpr double kMaxDrift = 0.008;
-constexpr double kDriftSmoothing = 2000000;
+constexpr double kDriftSmoothing = 300000;
 constexpr int64_t kDriftSettle = 1000000;
 // Changes of what the device has taken smaller than this (seconds) are rounding.
 constexpr double kTakenNoise = 0.0005;
