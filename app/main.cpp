@@ -61,8 +61,9 @@ QStringList parseCommandLine(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    // Two heaps for all threads instead of one per thread that allocates: the decoders'
-    // threads would otherwise each keep a heap of freed pictures' memory.
+    // At most two heaps for all threads (the C library's default grows to eight per
+    // core): each heap keeps what its threads freed, and the decoders' threads would
+    // otherwise each keep one, full of freed pictures' memory.
     mallopt(M_ARENA_MAX, 2);
     // The OpenGL picture view and the web engine of the map share GL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

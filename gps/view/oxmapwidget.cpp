@@ -49,9 +49,9 @@ QByteArray OxMapWidget::webEngineFlags(const QByteArray &given, bool sandboxOff)
     QList<QByteArray> flags = given.simplified().split(' ');
     flags.removeAll(QByteArray());
     QList<QByteArray> wanted = {"--renderer-process-limit=1"};
-    // Without a sandbox a renderer process isolates nothing from the user's files, and
-    // starting it costs a loading of the whole engine library and some 50 MB more: the
-    // page is drawn inside the program instead.
+    // Without a sandbox a renderer process keeps only the page's crashes apart from the
+    // program, not the user's files from the page; it costs a second loading of the whole
+    // engine library and some 50 MB: the page is drawn inside the program instead.
     if (sandboxOff)
         wanted << "--no-zygote"
                << "--single-process";
