@@ -1253,8 +1253,9 @@ void OxFFPlayer::videoLoop()
         // end before it clears its request, so one of the two is always seen.
         if (seekPending || !endReached) {
             // No picture yet although the next is due: the decoder is behind. The clock
-            // goes on without it, so the sound does not wait.
-            if (lastDue >= 0 && now - next > step)
+            // goes on without it from the moment it is due, so the sound does not wait,
+            // nor finds itself ahead of a clock held a picture's time back.
+            if (lastDue >= 0 && now > next)
                 setClock(lastTime + (now - lastDue) / 1e6 * r);
             QThread::msleep(1);
             continue;
