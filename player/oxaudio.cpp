@@ -288,11 +288,14 @@ void OxAudioResampler::flushConverter()
 {
     if (!converter || chunkSamples <= 0)
         return;
+    // What the converter holds ends where the last frame ended.
+    double time = lastEnd - double(swr_get_delay(converter.get(), outRate)) / outRate;
     uint8_t *out[2] = {buffers[0].get(), buffers[1].get()};
     for (int n = swr_convert(converter.get(), out, chunkSamples, nullptr, 0); n > 0;
          n = swr_convert(converter.get(), out, chunkSamples, nullptr, 0)) {
         const uint8_t *planes[2] = {out[0], planar ? out[1] : nullptr};
-        appendAndCut(planes, n, lastFormat, lastTime);
+        appendAndCut(planes, n, lastFormat, time);
+        time += double(n) / outRate;
     }
 }
 
@@ -353,6 +356,10 @@ void OxAudioResampler::reset()
 void OxAudioResampler::appendAndCut(const uint8_t *const planes[2], int samples, int frameFormat,
                                     double time)
 {
+    // A chunk carries the time of its first sample: the samples waiting before these
+    // came just before them.
+    const size_t frameBytes = size_t(chunkBytes[0] / chunkSamples);
+    double chunkTime = time - double(av_fifo_can_read(fifos[0].get()) / frameBytes) / outRate;
     const int planes_used = planar ? 2 : 1;
     for (int i = 0; i < planes_used; ++i) {
         if (!planes[i])
@@ -367,7 +374,8 @@ void OxAudioResampler::appendAndCut(const uint8_t *const planes[2], int samples,
                 std::memset(chunk->data[i], 0, chunk->size[i]);
         }
         chunk->format = frameFormat;
-        chunk->time = time;
+        chunk->time = chunkTime;
+        chunkTime += double(chunkSamples) / outRate;
         chunks->push(chunk.release());
     }
 }
@@ -393,7 +401,7 @@ void OxAudioResampler::pushFrame(const AVFrame *frame, double time, int first, i
         (frame->sample_rate > 0 && frame->sample_rate != inRate))
         return;
     lastFormat = frame->format;
-    lastTime = time;
+    lastEnd = time + double(samples) / (frame->sample_rate > 0 ? frame->sample_rate : inRate);
     if (needConvert) {
         if (!converter)
             return; // nothing to convert with: the sound is dropped
@@ -406,10 +414,13 @@ void OxAudioResampler::pushFrame(const AVFrame *frame, double time, int first, i
         for (int i = 0; i < inPlanes; ++i)
             in[size_t(i)] = frame->extended_data[i] + skip;
         uint8_t *out[2] = {buffers[0].get(), buffers[1].get()};
+        // The converter gives out what it held of the frames before first.
+        time -= double(swr_get_delay(converter.get(), outRate)) / outRate;
         int n = swr_convert(converter.get(), out, chunkSamples, in.data(), samples);
         while (n > 0) {
             const uint8_t *planes[2] = {out[0], planar ? out[1] : nullptr};
             appendAndCut(planes, n, frame->format, time);
+            time += double(n) / outRate;
             // Empty input (not none): take what the converter still buffers without
             // flushing it as if the stream had ended.
             n = swr_convert(converter.get(), out, chunkSamples, in.data(), 0);
@@ -423,7 +434,7 @@ void OxAudioResampler::pushFrame(const AVFrame *frame, double time, int first, i
         const uint8_t *planes[2] = {frame->extended_data[0] + skip,
                                     planar && outChannels > 1 ? frame->extended_data[1] + skip
                                                               : nullptr};
-        appendAndCut(planes, piece, frame->format, time);
+        appendAndCut(planes, piece, frame->format, time + double(done - first) / outRate);
         done += piece;
     }
 }

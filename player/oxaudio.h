@@ -120,9 +120,10 @@ private:
     AVFifoPtr fifos[2];
     SwrContextPtr converter;
     std::unique_ptr<MutexQueue> chunks;
-    // Format and time of the last frame pushed, for what a flush of the converter yields.
+    // Format of the last frame pushed and the time of its end, for what a flush of the
+    // converter yields.
     int lastFormat = 0;
-    double lastTime = 0;
+    double lastEnd = 0;
 };
 
 // Plays sound faster or slower with its pitch kept (FFmpeg's atempo filter, two of them
