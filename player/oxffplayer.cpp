@@ -63,8 +63,7 @@ constexpr double kDriftSmoothing = 300000;
 constexpr int64_t kDriftSettle = 1000000;
 // Changes of what the device has taken smaller than this (seconds) are rounding.
 constexpr double kTakenNoise = 0.0005;
-// Chunk times this far from where the sound before them ended are a jump, not the small
-// offset of the frame that completed them.
+// Chunk times this far from where the sound before them ended are a jump, not rounding.
 constexpr double kSoundJump = 0.1;
 
 double frameSeconds(const AVFrame *frame, double timeBase)
@@ -1229,6 +1228,10 @@ void OxFFPlayer::videoLoop()
         }
         if (pending) {
             if (now < due) {
+                // A picture that stands for skipped ones is due later than the next step:
+                // the clock runs on meanwhile, as it does while the decoder is behind.
+                if (lastDue >= 0)
+                    setClock(lastTime + (now - lastDue) / 1e6 * r);
                 QThread::msleep(1);
                 continue;
             }
@@ -1434,8 +1437,7 @@ void OxFFPlayer::audioLoop()
         const double skipped = samples > 0 ? seconds * skip / samples : 0;
         toSkip = skip < samples ? 0 : std::max(0.0, toSkip - skipped);
         drift += skipped;
-        // A chunk carries the time of the frame that completed it, not of its first sample:
-        // the sound runs on from the chunk before unless the times part (a gap between
+        // The sound runs on from the chunk before unless the times part (a gap between
         // sources, broken timestamps).
         const double start =
             fed && std::fabs(chunk->time - fedEnd) < kSoundJump ? fedEnd : chunk->time;
