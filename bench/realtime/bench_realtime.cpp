@@ -590,7 +590,10 @@ Realtime play4k(const QString &clip, bool app, const SoundServer &sound, const Q
     recorder.start("parec", {"-d", "bench.monitor", "--raw", "--format=s16le", "--rate=48000",
                              "--channels=2", "--latency-msec=10"});
     recorder.waitForStarted(5000);
-    pause(300);
+    // Sound played in the first two seconds after the recorder connects reaches the null
+    // sink's monitor only at the end of them (a tone played 0.3 s after it connected came
+    // 1.6 s late, one played after 1.5 s came 0.04 s late): the player starts after that.
+    pause(2500);
 
     const qint64 startMs = wall.elapsed();
     Run run(app ? QStringLiteral(DASHCAM_PLAYER) : QStringLiteral("ffplay"),
