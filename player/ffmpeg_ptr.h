@@ -4,7 +4,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/error.h>
@@ -52,10 +51,6 @@ struct FifoDeleter
 {
     void operator()(AVFifo *p) const { av_fifo_freep2(&p); }
 };
-struct FilterGraphDeleter
-{
-    void operator()(AVFilterGraph *p) const { avfilter_graph_free(&p); }
-};
 struct AudioFifoDeleter
 {
     void operator()(AVAudioFifo *p) const { av_audio_fifo_free(p); }
@@ -86,7 +81,6 @@ using AVPacketPtr = std::unique_ptr<AVPacket, oxffmpeg::PacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, oxffmpeg::SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, oxffmpeg::SwrContextDeleter>;
 using AVFifoPtr = std::unique_ptr<AVFifo, oxffmpeg::FifoDeleter>;
-using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, oxffmpeg::FilterGraphDeleter>;
 using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, oxffmpeg::AudioFifoDeleter>;
 using AVOutputFormatContextPtr =
     std::unique_ptr<AVFormatContext, oxffmpeg::OutputFormatContextDeleter>;

@@ -11,12 +11,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <type_traits>
 #include <vector>
+
+#include <dlfcn.h>
 
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/macros.h>
 #include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
@@ -46,6 +51,66 @@ AVChannelLayout layoutFor(uint64_t mask, int channels)
         av_channel_layout_default(&layout, channels);
     }
     return layout;
+}
+
+
+// The filter library, loaded on first use: it and the thirty libraries it brings (speech,
+// linear algebra, Vulkan) cost 35 to 70 ms of loading and 10 MB of memory on every start,
+// and only rates other than 1x need it. Its functions are called through these
+// pointers alone, so the program does not link it.
+struct FilterLibrary
+{
+    decltype(&avfilter_graph_alloc) graphAlloc = nullptr;
+    decltype(&avfilter_graph_free) graphFree = nullptr;
+    decltype(&avfilter_get_by_name) getByName = nullptr;
+    decltype(&avfilter_graph_create_filter) createFilter = nullptr;
+    decltype(&avfilter_graph_alloc_filter) allocFilter = nullptr;
+    decltype(&avfilter_init_str) initStr = nullptr;
+    decltype(&avfilter_link) link = nullptr;
+    decltype(&avfilter_graph_config) config = nullptr;
+    decltype(&av_buffersrc_add_frame) addFrame = nullptr;
+    decltype(&av_buffersink_get_frame) getFrame = nullptr;
+};
+
+std::optional<FilterLibrary> loadFilterLibrary()
+{
+    // The major version the headers describe: another one has another ABI.
+    const char *name = "libavfilter.so." AV_STRINGIFY(LIBAVFILTER_VERSION_MAJOR);
+    void *handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        qDebug("no tempo filter: %s", dlerror());
+        return std::nullopt;
+    }
+    FilterLibrary library;
+    bool complete = true;
+    auto resolve = [&](auto &function, const char *symbol) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+            dlsym(handle, symbol));
+        complete = complete && function;
+    };
+    resolve(library.graphAlloc, "avfilter_graph_alloc");
+    resolve(library.graphFree, "avfilter_graph_free");
+    resolve(library.getByName, "avfilter_get_by_name");
+    resolve(library.createFilter, "avfilter_graph_create_filter");
+    resolve(library.allocFilter, "avfilter_graph_alloc_filter");
+    resolve(library.initStr, "avfilter_init_str");
+    resolve(library.link, "avfilter_link");
+    resolve(library.config, "avfilter_graph_config");
+    resolve(library.addFrame, "av_buffersrc_add_frame");
+    resolve(library.getFrame, "av_buffersink_get_frame");
+    if (!complete) {
+        qDebug("no tempo filter: %s lacks a function", name);
+        dlclose(handle);
+        return std::nullopt;
+    }
+    return library; // stays loaded: graphs may live until the program ends
+}
+
+// Null when the library cannot be loaded. Loaded once, by the first thread that asks.
+const FilterLibrary *filterLibrary()
+{
+    static const std::optional<FilterLibrary> library = loadFilterLibrary();
+    return library ? &*library : nullptr;
 }
 
 } // namespace
@@ -451,6 +516,12 @@ OxAudioTempo::OxAudioTempo(int sampleRate, int sampleFormat, int channelCount)
 
 OxAudioTempo::~OxAudioTempo() = default;
 
+void OxAudioTempo::GraphDeleter::operator()(AVFilterGraph *graph) const
+{
+    // A graph was made with the library, so it is loaded.
+    filterLibrary()->graphFree(&graph);
+}
+
 bool OxAudioTempo::setTempo(double tempo)
 {
     current = tempo;
@@ -467,7 +538,10 @@ bool OxAudioTempo::build()
     const bool packed = !av_sample_fmt_is_planar(AVSampleFormat(format));
     if (!packed || frameBytes <= 0 || rate <= 0 || current < kMinFilterTempo * kMinFilterTempo)
         return false;
-    AVFilterGraphPtr g(avfilter_graph_alloc());
+    const FilterLibrary *f = filterLibrary();
+    if (!f)
+        return false;
+    std::unique_ptr<AVFilterGraph, GraphDeleter> g(f->graphAlloc());
     if (!g)
         return false;
     g->nb_threads = 1;
@@ -481,19 +555,18 @@ bool OxAudioTempo::build()
                           rate, av_get_sample_fmt_name(AVSampleFormat(format)), layoutName, rate)
             .toLatin1();
     AVFilterContext *src = nullptr;
-    if (avfilter_graph_create_filter(&src, avfilter_get_by_name("abuffer"), "in", args.constData(),
-                                     nullptr, g.get()) < 0)
+    if (f->createFilter(&src, f->getByName("abuffer"), "in", args.constData(), nullptr,
+                        g.get()) < 0)
         return false;
     // The sink takes only the format that came in, so nothing is converted behind our back.
-    AVFilterContext *snk =
-        avfilter_graph_alloc_filter(g.get(), avfilter_get_by_name("abuffersink"), "out");
+    AVFilterContext *snk = f->allocFilter(g.get(), f->getByName("abuffersink"), "out");
     const int formats[] = {format, AV_SAMPLE_FMT_NONE};
     const int rates[] = {rate, -1};
     constexpr int options = AV_OPT_SEARCH_CHILDREN; // a filter's options are its private part's
     if (!snk || av_opt_set_int_list(snk, "sample_fmts", formats, AV_SAMPLE_FMT_NONE, options) < 0 ||
         av_opt_set_int_list(snk, "sample_rates", rates, -1, options) < 0 ||
         av_opt_set(snk, "ch_layouts", layoutName, options) < 0 ||
-        avfilter_init_str(snk, nullptr) < 0)
+        f->initStr(snk, nullptr) < 0)
         return false;
     // One filter takes tempos from a half up; below that the tempo is split in two.
     const int stages = current < kMinFilterTempo ? 2 : 1;
@@ -502,13 +575,13 @@ bool OxAudioTempo::build()
     for (int i = 0; i < stages; ++i) {
         AVFilterContext *stage = nullptr;
         const QByteArray tempoArg = QByteArray("tempo=") + QByteArray::number(each, 'f', 6);
-        if (avfilter_graph_create_filter(&stage, avfilter_get_by_name("atempo"), nullptr,
-                                         tempoArg.constData(), nullptr, g.get()) < 0 ||
-            avfilter_link(previous, 0, stage, 0) < 0)
+        if (f->createFilter(&stage, f->getByName("atempo"), nullptr, tempoArg.constData(),
+                            nullptr, g.get()) < 0 ||
+            f->link(previous, 0, stage, 0) < 0)
             return false;
         previous = stage;
     }
-    if (avfilter_link(previous, 0, snk, 0) < 0 || avfilter_graph_config(g.get(), nullptr) < 0)
+    if (f->link(previous, 0, snk, 0) < 0 || f->config(g.get(), nullptr) < 0)
         return false;
     graph = std::move(g);
     source = src;
@@ -535,11 +608,13 @@ void OxAudioTempo::process(const uint8_t *bytes, int size, std::vector<uint8_t> 
     std::memcpy(in->data[0], bytes, size_t(samples) * frameBytes);
     inSamples += samples;
     // The source takes the frame's buffer and leaves in empty for the next one.
-    if (av_buffersrc_add_frame(source, in.get()) < 0) {
+    // A graph exists, so the library is loaded.
+    const FilterLibrary *f = filterLibrary();
+    if (f->addFrame(source, in.get()) < 0) {
         av_frame_unref(in.get());
         return;
     }
-    while (av_buffersink_get_frame(sink, out.get()) >= 0) {
+    while (f->getFrame(sink, out.get()) >= 0) {
         const size_t n = size_t(out->nb_samples) * frameBytes;
         output->insert(output->end(), out->data[0], out->data[0] + n);
         outSamples += out->nb_samples;

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct AVFilterContext;
+struct AVFilterGraph;
 class MutexQueue;
 class OxAudioData;
 class QAudioOutput;
@@ -128,7 +129,8 @@ private:
 
 // Plays sound faster or slower with its pitch kept (FFmpeg's atempo filter, two of them
 // in a row below half speed). Takes and gives packed sound in one format; used by the
-// audio thread alone.
+// audio thread alone. The filter library is loaded the first time a tempo other than 1
+// is set; without it the sound passes unchanged.
 class OxAudioTempo
 {
 public:
@@ -159,7 +161,12 @@ private:
     int channels;
     int frameBytes;
     double current = 1;
-    AVFilterGraphPtr graph;            // none at tempo 1 or when it could not be built
+    struct GraphDeleter
+    {
+        void operator()(AVFilterGraph *graph) const;
+    };
+    // None at tempo 1 or when it could not be built.
+    std::unique_ptr<AVFilterGraph, GraphDeleter> graph;
     AVFilterContext *source = nullptr; // owned by graph
     AVFilterContext *sink = nullptr;   // owned by graph
     AVFramePtr in;

@@ -12,7 +12,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <memory>
+
+#include <link.h>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -51,6 +54,15 @@ AVFramePtr makeAudioFrame(AVSampleFormat format, int channels, int samples, doub
     return frame;
 }
 
+// Whether the filter library is mapped into this process.
+bool filterLibraryLoaded()
+{
+    auto isFilterLibrary = [](dl_phdr_info *info, size_t, void *) {
+        return info->dlpi_name && std::strstr(info->dlpi_name, "/libavfilter.so") ? 1 : 0;
+    };
+    return dl_iterate_phdr(isFilterLibrary, nullptr) != 0;
+}
+
 QList<OxAudioData *> drain(OxAudioResampler &resampler)
 {
     QList<OxAudioData *> chunks;
@@ -71,6 +83,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // Loaded by the first tempo other than 1 (tempoKeepsThePitch), not at start.
+        QVERIFY(!filterLibraryLoaded());
         keepSoundServer();
         home = std::make_unique<TestHome>();
     }
@@ -348,6 +362,7 @@ void tst_audio::tempoKeepsThePitch()
 
     OxAudioTempo filter(rate, AV_SAMPLE_FMT_S16, channels);
     QVERIFY(filter.setTempo(tempo));
+    QVERIFY(filterLibraryLoaded());
     std::vector<uint8_t> out;
     const int chunk = 1024 * channels * 2;
     const auto *bytes = reinterpret_cast<const uint8_t *>(tone.data());
