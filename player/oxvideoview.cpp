@@ -3,6 +3,7 @@
 #include "oxjpeg.h"
 #include "oxmediadata.h"
 
+#include <QBackingStore>
 #include <QDebug>
 #include <QExposeEvent>
 #include <QMutexLocker>
@@ -236,9 +237,15 @@ void OxVideoView::resizeEvent(QResizeEvent *event)
 
 void OxVideoView::paintEvent(QPaintEvent *)
 {
-    // On screen the window covers this widget and nothing of this shows. Rendered into
-    // an image, the widget shows the picture as the window draws it.
     QPainter painter(this);
+    // On screen the window covers this widget and nothing of this shows: reading the
+    // window back would cost a picture's drawing on every repaint of the window around it.
+    // Rendered into an image (grab, render), the widget shows the picture as drawn.
+    QBackingStore *store = backingStore();
+    if (!sharedPainter() && store && redirected(nullptr) == store->paintDevice()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
     const QImage image = grabFramebuffer();
     if (image.isNull())
         painter.fillRect(rect(), Qt::black);
