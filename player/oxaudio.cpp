@@ -53,7 +53,6 @@ AVChannelLayout layoutFor(uint64_t mask, int channels)
     return layout;
 }
 
-
 // The filter library, loaded on first use: it and the thirty libraries it brings (speech,
 // linear algebra, Vulkan) cost 35 to 70 ms of loading and 10 MB of memory on every start,
 // and only rates other than 1x need it. Its functions are called through these
