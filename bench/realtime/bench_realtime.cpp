@@ -424,9 +424,20 @@ QPoint pictureArea(qint64 pid)
     return best;
 }
 
+Mark markOf(QRgb p)
+{
+    if (qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) > 200)
+        return Mark::Magenta;
+    if (qRed(p) < 80 && qGreen(p) > 200 && qBlue(p) < 80)
+        return Mark::Green;
+    return Mark::Other;
+}
+
 // The middle of the magenta square in the picture area at origin: the picture is centred
 // across the area, but a strip under it may take some of its height, so the square is
-// found in the area's middle column (the test pattern's bars there are not magenta).
+// found in the area's middle column (the test pattern's bars there are not magenta). The
+// green mark inside it is part of it: with the mark shown, the longest magenta run alone
+// lies above or below the mark, where a seek back would find magenta before it is made.
 QPoint squareMiddle(const QPoint &origin)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -435,8 +446,7 @@ QPoint squareMiddle(const QPoint &origin)
     int bestEnd = -1;
     int run = 0;
     for (int y = 0; y < column.height(); ++y) {
-        const QRgb p = column.pixel(0, y);
-        run = qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) > 200 ? run + 1 : 0;
+        run = markOf(column.pixel(0, y)) != Mark::Other ? run + 1 : 0;
         if (run > best) {
             best = run;
             bestEnd = y;
@@ -448,12 +458,7 @@ QPoint squareMiddle(const QPoint &origin)
 Mark markAt(const QPoint &at)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
-    const QRgb p = screen->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixel(0, 0);
-    if (qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) > 200)
-        return Mark::Magenta;
-    if (qRed(p) < 80 && qGreen(p) > 200 && qBlue(p) < 80)
-        return Mark::Green;
-    return Mark::Other;
+    return markOf(screen->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixel(0, 0));
 }
 
 // Seeks across the middle of a marked clip and back, with the mouse as a user does:
