@@ -10,6 +10,7 @@
 #include <QAudioDeviceInfo>
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -65,6 +66,16 @@ constexpr int64_t kDriftSettle = 1000000;
 constexpr double kTakenNoise = 0.0005;
 // Chunk times this far from where the sound before them ended are a jump, not rounding.
 constexpr double kSoundJump = 0.1;
+// The longest sleep (microseconds) of a thread that waits for a picture's time or for room
+// in the picture queue: a seek, a new rate or the stop is seen within it. Polling every
+// millisecond instead woke each of those threads 900 times a second.
+constexpr int64_t kWaitStep = 5000;
+
+// Sleeps until the wall time until (microseconds), or for kWaitStep if that is sooner.
+void sleepTowards(int64_t until, int64_t now)
+{
+    QThread::usleep(static_cast<unsigned long>(std::clamp<int64_t>(until - now, 1, kWaitStep)));
+}
 
 double frameSeconds(const AVFrame *frame, double timeBase)
 {
@@ -860,7 +871,8 @@ void OxFFPlayer::decodeLoop()
         while (pictureQueue->size() > frameCache) {
             if (stopAsked() || seekPending)
                 return stopAsked() ? Step::Stop : Step::Seek;
-            QThread::msleep(1);
+            // Room comes when the next picture is shown, a picture's time away.
+            QThread::usleep(kWaitStep);
         }
         pictureQueue->push(picture.release());
         return Step::Go;
@@ -1075,7 +1087,8 @@ void OxFFPlayer::decodeLoop()
         }
         if (!waiting.empty()) {
             if (pictureQueue->size() > frameCache) {
-                QThread::msleep(1);
+                // Room comes when the next picture is shown, a picture's time away.
+                QThread::usleep(kWaitStep);
                 continue;
             }
             AVPacketPtr next = std::move(waiting.front());
@@ -1216,7 +1229,7 @@ void OxFFPlayer::videoLoop()
                 pending.reset();
         }
         if (now < next) {
-            QThread::msleep(1);
+            sleepTowards(next, now);
             continue;
         }
         if (!pending) {
@@ -1232,7 +1245,7 @@ void OxFFPlayer::videoLoop()
                 // the clock runs on meanwhile, as it does while the decoder is behind.
                 if (lastDue >= 0)
                     setClock(lastTime + (now - lastDue) / 1e6 * r);
-                QThread::msleep(1);
+                sleepTowards(due, now);
                 continue;
             }
             std::unique_ptr<OxYUV420P> picture = std::move(pending);
